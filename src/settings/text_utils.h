@@ -1,0 +1,31 @@
+// Text, number and URL helpers shared by every part of the client: the only places where
+// text changes encoding, where user input is cleaned and where the base URL gets its one form.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ostrevane {
+
+// Base URL of the control service when nothing else is configured.
+inline constexpr wchar_t kDefaultServerUrl[] = L"http://127.0.0.1:18650";
+
+std::wstring Utf8ToWide(const std::string& utf8);
+std::string WideToUtf8(const std::wstring& wide);
+
+std::wstring TrimWhitespace(std::wstring text);
+
+// Trimmed, backslashes turned into slashes, "http://" added when no scheme is written,
+// trailing slashes removed; empty input gives the default base URL.
+std::wstring NormalizeServerUrl(std::wstring url);
+
+// Items separated by commas, semicolons and white space, trimmed, empty items dropped.
+std::vector<std::wstring> SplitNetworkList(const std::wstring& text);
+
+// RFC 3986 percent-encoding of the UTF-8 form; unreserved characters stay.
+std::wstring PercentEncode(const std::wstring& text);
+
+// Joins items with a separator ("\r\n" for the list fields of the settings).
+std::wstring JoinLines(const std::vector<std::wstring>& items, const std::wstring& separator = L"\r\n");
+
+}  // namespace ostrevane

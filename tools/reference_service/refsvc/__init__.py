@@ -1,0 +1,1 @@
+"""Reference remote-access service: control API, relay and a simulated site."""

@@ -1,0 +1,28 @@
+#!/bin/bash
+# The whole test suite from a clean clone: installs what is missing, builds for Windows,
+# runs every test executable under Wine (ctest) and the Python tests of the tools.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+tools/setup.sh
+cmake --preset windows
+cmake --build --preset windows
+
+export WINEPREFIX="${WINEPREFIX:-$HOME/.cache/ostrevane/wineprefix}"
+tools/wine-prefix.sh
+trap '/usr/lib/wine/wineserver -k >/dev/null 2>&1 || true' EXIT
+
+status=0
+ctest --preset windows || status=1
+
+python_tests=$(find tools -path '*/tests/test_*.py' -print -quit)
+if [[ -n "$python_tests" ]]; then
+    /usr/bin/python3 -m pytest -q -p no:cacheprovider tools || status=1
+fi
+
+if (( status )); then
+    echo "test: FAILED" >&2
+else
+    echo "test: all passed"
+fi
+exit $status
