@@ -96,8 +96,8 @@ class RelaySession:
             self.counters["closeFramesReceived"] += 1
             self.close("close frame received", close_code=CLOSE_NORMAL)
             return
-        if not frame.fin or frame.opcode == 0:
-            self.counters["fragmentedMessagesIn"] += 0 if frame.opcode else 1
+        if frame.opcode in (OP_BINARY, OP_TEXT) and not frame.fin:
+            self.counters["fragmentedMessagesIn"] += 1
         message = self._assembler.add(frame)
         if message is None:
             return
