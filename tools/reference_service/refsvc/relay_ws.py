@@ -253,7 +253,8 @@ class RelayHub:
 
     # --- the upgrade ---------------------------------------------------------------
     async def handle_upgrade(self, request: web.Request, path: str, query: str) -> web.StreamResponse:
-        connection_id = unquote(path[len(RELAY_PREFIX):], errors="replace")
+        raw_id = path[len(RELAY_PREFIX):]
+        connection_id = unquote(raw_id, errors="replace")
         engineer_values = parse_qs(query, keep_blank_values=True).get("engineerId", [])
         engineer_id = engineer_values[0] if engineer_values else None
         attempt = {"time": round(self.service.clock(), 6), "connectionId": connection_id,
@@ -276,7 +277,7 @@ class RelayHub:
                 or not valid_client_key(headers.get("Sec-WebSocket-Key")):
             attempt["status"] = 400
             return self._refuse(Refusal("BAD_HANDSHAKE", "WebSocket 握手请求无效", 400))
-        if "/" in connection_id or not connection_id:
+        if "/" in raw_id or not raw_id:
             attempt["status"] = 403
             return self._refuse(Refusal("CONNECTION_NOT_FOUND", "连接不存在", 403))
         connection = self.service.connections.get(connection_id)
