@@ -66,7 +66,8 @@ class ServiceProcess:
         return data.decode("utf-8", "replace").strip()
 
     def stderr(self) -> str:
-        self._stderr.flush()
+        if not self._stderr.closed:
+            self._stderr.flush()
         with open(self.stderr_path, "rb") as handle:
             return handle.read().decode("utf-8", "replace")
 
