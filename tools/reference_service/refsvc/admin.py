@@ -204,8 +204,9 @@ class Admin:
 
     def f_close_relays(self, params: dict) -> dict:
         sessions = self.service.relays.select(_get(params, "connectionId", str))
+        abort = _get(params, "abort", bool, False)
         for session in sessions:
-            session.close("closed by admin fault")
+            session.close("closed by admin fault", abort=abort)
         return {"closed": len(sessions)}
 
     def f_refuse_upgrades(self, params: dict) -> dict:

@@ -185,9 +185,9 @@ class Service:
             if method != "POST":
                 raise Refusal("METHOD_NOT_ALLOWED", "请求方法不支持", 405)
             return endpoint()
-        spec = self.scenario.files.get(path)
-        if spec is not None and method in ("GET", "HEAD"):
-            return await static_files.serve(request, spec)
+        entry = self.scenario.files.get(path)
+        if entry is not None and method in ("GET", "HEAD"):
+            return await static_files.serve(request, entry)
         raise Refusal("NOT_FOUND", "接口不存在", 404)
 
     def make_app(self) -> web.Application:
