@@ -27,26 +27,28 @@ SiteProfile ReadProfile(const JsonValue& object) {
     return profile;
 }
 
-void AppendMember(std::wstring& out, const wchar_t* key, const std::wstring& valueText, bool first = false) {
-    if (!first) {
-        out += L',';
-    }
-    out += L'"';
-    out += key;
-    out += L"\":";
-    out += valueText;
+// Element texts between brackets, separated by commas.
+std::wstring ArrayText(const std::vector<std::wstring>& elements) {
+    return L"[" + JoinLines(elements, L",") + L"]";
 }
 
 std::wstring QuotedList(const std::vector<std::wstring>& items) {
-    std::wstring out = L"[";
-    for (std::size_t i = 0; i < items.size(); ++i) {
-        if (i > 0) {
-            out += L',';
-        }
-        out += JsonQuote(items[i]);
+    std::vector<std::wstring> quoted;
+    quoted.reserve(items.size());
+    for (const std::wstring& item : items) {
+        quoted.push_back(JsonQuote(item));
     }
-    out += L']';
-    return out;
+    return ArrayText(quoted);
+}
+
+std::wstring ProfileText(const SiteProfile& profile) {
+    const std::wstring target = profile.targetNetwork.empty() ? L"ALL" : profile.targetNetwork;
+    return L"{\"name\":" + JsonQuote(profile.name) +
+           L",\"serverUrl\":" + JsonQuote(NormalizeServerUrl(profile.serverUrl)) +
+           L",\"deviceNumber\":" + JsonQuote(profile.deviceNumber) +
+           L",\"deviceSecret\":" + JsonQuote(profile.deviceSecret) +
+           L",\"targetNetwork\":" + JsonQuote(target) +
+           L",\"sharedNetworks\":" + QuotedList(profile.sharedNetworks) + L"}";
 }
 
 }  // namespace
@@ -70,23 +72,12 @@ std::vector<SiteProfile> ReadSiteProfiles(const JsonValue& root, const std::wstr
 }
 
 std::wstring WriteSiteProfiles(const std::vector<SiteProfile>& profiles) {
-    std::wstring out = L"[";
-    for (std::size_t i = 0; i < profiles.size(); ++i) {
-        const SiteProfile& profile = profiles[i];
-        if (i > 0) {
-            out += L',';
-        }
-        out += L'{';
-        AppendMember(out, L"name", JsonQuote(profile.name), true);
-        AppendMember(out, L"serverUrl", JsonQuote(NormalizeServerUrl(profile.serverUrl)));
-        AppendMember(out, L"deviceNumber", JsonQuote(profile.deviceNumber));
-        AppendMember(out, L"deviceSecret", JsonQuote(profile.deviceSecret));
-        AppendMember(out, L"targetNetwork", JsonQuote(profile.targetNetwork.empty() ? L"ALL" : profile.targetNetwork));
-        AppendMember(out, L"sharedNetworks", QuotedList(profile.sharedNetworks));
-        out += L'}';
+    std::vector<std::wstring> objects;
+    objects.reserve(profiles.size());
+    for (const SiteProfile& profile : profiles) {
+        objects.push_back(ProfileText(profile));
     }
-    out += L']';
-    return out;
+    return ArrayText(objects);
 }
 
 }  // namespace ostrevane
