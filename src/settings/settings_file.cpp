@@ -38,20 +38,22 @@ void LoadClientState(ClientState& state) noexcept {
         if (bytes->empty()) {
             return;
         }
-        JsonValue root;
+        bool parsed = false;
         try {
-            root = ParseJsonDocument(Utf8ToWide(*bytes));
+            const JsonValue root = ParseJsonDocument(Utf8ToWide(*bytes));
+            parsed = true;
+            if (!std::holds_alternative<JsonObject>(root)) {
+                KeepUnreadableFile(path);
+            }
+            ApplySettingsRoot(root, state);
+            if (state.engineerId.empty()) {
+                state.engineerId = NewEngineerId();
+            }
         } catch (...) {
-            // Nothing has been assigned yet: every other field keeps its value.
-            KeepUnreadableFile(path);
-            state.engineerId = NewEngineerId();
-            return;
-        }
-        if (!std::holds_alternative<JsonObject>(root)) {
-            KeepUnreadableFile(path);
-        }
-        ApplySettingsRoot(root, state);
-        if (state.engineerId.empty()) {
+            // A parse failure happens before any assignment: every other field keeps its value.
+            if (!parsed) {
+                KeepUnreadableFile(path);
+            }
             state.engineerId = NewEngineerId();
         }
     } catch (...) {

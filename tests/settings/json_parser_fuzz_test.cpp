@@ -91,18 +91,6 @@ TEST(JsonParserFuzz, MutatedDocumentsParseOrFailCleanly) {
     }
 }
 
-TEST(JsonParserFuzz, RandomNestingOfOpenersAndClosers) {
-    static const wchar_t kBrackets[] = L"[[[{{\"k\":]}],";
-    std::mt19937 random(99);
-    for (int round = 0; round < 300; ++round) {
-        std::wstring text(2000 + random() % 20000, L' ');
-        for (wchar_t& c : text) {
-            c = kBrackets[random() % (sizeof kBrackets / sizeof kBrackets[0] - 1)];
-        }
-        ASSERT_GE(Outcome(text), 0) << "round " << round;
-    }
-}
-
 TEST(JsonParserFuzz, HugeStringsAndNumbersAreRead) {
     const std::wstring huge(8u << 20, L'\u4E2D');
     EXPECT_EQ(std::get<std::wstring>(ParseJsonDocument(L"\"" + huge + L"\"")), huge);

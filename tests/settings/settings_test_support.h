@@ -47,13 +47,17 @@ inline std::wstring RandomText(std::mt19937& random) {
     return text;
 }
 
+// Every text field of the record.
+inline std::vector<std::wstring*> TextFields(ClientState& state) {
+    return {&state.serverUrl, &state.deviceNumber, &state.deviceSecret, &state.deviceName, &state.profileName,
+            &state.networkInterfaceName, &state.sharedNetworksText, &state.targetNetwork, &state.engineerId,
+            &state.rustDeskPath, &state.rustDeskAccessPassword, &state.rustDeskId, &state.connectionId,
+            &state.assignedAddress, &state.routesText, &state.testIp, &state.latencyText, &state.heartbeatMessage};
+}
+
 inline ClientState RandomClientState(std::mt19937& random) {
     ClientState state;
-    for (std::wstring* field :
-         {&state.serverUrl, &state.deviceNumber, &state.deviceSecret, &state.deviceName, &state.profileName,
-          &state.networkInterfaceName, &state.sharedNetworksText, &state.targetNetwork, &state.engineerId,
-          &state.rustDeskPath, &state.rustDeskAccessPassword, &state.rustDeskId, &state.connectionId,
-          &state.assignedAddress, &state.routesText, &state.testIp, &state.latencyText, &state.heartbeatMessage}) {
+    for (std::wstring* field : TextFields(state)) {
         *field = RandomText(random);
     }
     state.rustDeskServiceRunning = random() % 2 == 0;
@@ -94,12 +98,7 @@ inline std::wstring ReplaceLoneSurrogates(const std::wstring& text) {
 inline ClientState ExpectedAfterReload(const ClientState& saved) {
     const auto text = ReplaceLoneSurrogates;
     ClientState expected = saved;
-    for (std::wstring* field :
-         {&expected.serverUrl, &expected.deviceNumber, &expected.deviceSecret, &expected.deviceName,
-          &expected.profileName, &expected.networkInterfaceName, &expected.sharedNetworksText, &expected.targetNetwork,
-          &expected.engineerId, &expected.rustDeskPath, &expected.rustDeskAccessPassword, &expected.rustDeskId,
-          &expected.connectionId, &expected.assignedAddress, &expected.routesText, &expected.testIp,
-          &expected.latencyText, &expected.heartbeatMessage}) {
+    for (std::wstring* field : TextFields(expected)) {
         *field = text(*field);
     }
     expected.serverUrl = NormalizeServerUrl(text(NormalizeServerUrl(saved.serverUrl)));
