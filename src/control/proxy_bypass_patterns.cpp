@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cwchar>
-#include <cwctype>
 
 #include "settings/text_utils.h"
 #include "tunnel/ipv4_network.h"
@@ -15,12 +14,6 @@ bool ContainsIgnoringCase(const std::vector<std::wstring>& list, const std::wstr
 }
 
 }  // namespace
-
-bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towlower(x) == std::towlower(y);
-           });
-}
 
 std::optional<Ipv4Cidr> ParseIpv4Cidr(const std::wstring& text) {
     const std::wstring trimmed = TrimWhitespace(text);

@@ -39,6 +39,4 @@ ProxyOverrideChange MergeBypassPatterns(const std::vector<std::wstring>& entries
 ProxyOverrideChange RemoveBypassPatterns(const std::vector<std::wstring>& entries,
                                          const std::vector<std::wstring>& patterns);
 
-bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b);
-
 }  // namespace ostrevane
