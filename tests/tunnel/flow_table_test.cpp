@@ -67,15 +67,5 @@ TEST(FlowKey, OrdersByProtocolThenLocalAddressPortThenRemoteAddressPort) {
     }
 }
 
-TEST(FlowTable, OneEntryPerKeyOverwrittenByTheLatest) {
-    FlowTable table;
-    const FlowKey key{6, kTunnel, 50000, kDevice, 443};
-    table.insert_or_assign(key, FlowEntry{1, 2, 3, 4});
-    table.insert_or_assign(key, FlowEntry{5, 6, 7, 8});
-    table.insert_or_assign(FlowKey{6, kTunnel, 50001, kDevice, 443}, FlowEntry{});
-    ASSERT_EQ(table.size(), 2u);
-    EXPECT_EQ(table.at(key), (FlowEntry{5, 6, 7, 8}));
-}
-
 }  // namespace
 }  // namespace ostrevane
