@@ -9,6 +9,8 @@ from __future__ import annotations
 
 import asyncio
 import base64
+import socket
+import struct
 from collections import deque
 from typing import TYPE_CHECKING, Optional
 from urllib.parse import parse_qs, unquote
@@ -96,8 +98,8 @@ class RelaySession:
             self.counters["closeFramesReceived"] += 1
             self.close("close frame received", close_code=CLOSE_NORMAL)
             return
-        if not frame.fin or frame.opcode == 0:
-            self.counters["fragmentedMessagesIn"] += 0 if frame.opcode else 1
+        if frame.opcode in (OP_BINARY, OP_TEXT) and not frame.fin:
+            self.counters["fragmentedMessagesIn"] += 1
         message = self._assembler.add(frame)
         if message is None:
             return
@@ -155,12 +157,19 @@ class RelaySession:
         loop = asyncio.get_running_loop()
         loop.call_later(close_after_ms / 1000.0, self.close, "close frame sent by the relay")
 
-    def close(self, reason: str, close_code: Optional[int] = None) -> None:
+    def close(self, reason: str, close_code: Optional[int] = None, abort: bool = False) -> None:
+        """Ends the connection: with a close frame when a code is given, with a reset
+        instead of an orderly shutdown when `abort` is set."""
         if self.close_reason is None:
             self.close_reason = reason
         if close_code is not None:
             self._write(build_frame(OP_CLOSE, close_payload(close_code)))
-        if not self.transport.is_closing():
+        if abort:
+            sock = self.transport.get_extra_info("socket")
+            if sock is not None:  # linger 0: the close sends a reset
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.transport.abort()
+        elif not self.transport.is_closing():
             self.transport.close()
         self._finish(reason)
 
@@ -253,7 +262,8 @@ class RelayHub:
 
     # --- the upgrade ---------------------------------------------------------------
     async def handle_upgrade(self, request: web.Request, path: str, query: str) -> web.StreamResponse:
-        connection_id = unquote(path[len(RELAY_PREFIX):], errors="replace")
+        raw_id = path[len(RELAY_PREFIX):]
+        connection_id = unquote(raw_id, errors="replace")
         engineer_values = parse_qs(query, keep_blank_values=True).get("engineerId", [])
         engineer_id = engineer_values[0] if engineer_values else None
         attempt = {"time": round(self.service.clock(), 6), "connectionId": connection_id,
@@ -276,7 +286,7 @@ class RelayHub:
                 or not valid_client_key(headers.get("Sec-WebSocket-Key")):
             attempt["status"] = 400
             return self._refuse(Refusal("BAD_HANDSHAKE", "WebSocket 握手请求无效", 400))
-        if "/" in connection_id or not connection_id:
+        if "/" in raw_id or not raw_id:
             attempt["status"] = 403
             return self._refuse(Refusal("CONNECTION_NOT_FOUND", "连接不存在", 403))
         connection = self.service.connections.get(connection_id)

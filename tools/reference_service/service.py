@@ -1,0 +1,127 @@
+#!/usr/bin/python3
+"""Reference remote-access service: control API, WebSocket and UDP relay, and a
+simulated site, on one host and port. See README.md beside this file."""
+from __future__ import annotations
+
+import argparse
+import asyncio
+import logging
+import os
+import signal
+import socket
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from aiohttp import web  # noqa: E402
+
+from refsvc.app import Service  # noqa: E402
+from refsvc.scenario import ScenarioError, load_scenario_file  # noqa: E402
+from refsvc.site import SITE_BACKENDS  # noqa: E402
+
+DEFAULT_HOST = "127.0.0.1"
+DEFAULT_PORT = 18650
+DEFAULT_SCENARIO = os.path.join(os.path.dirname(os.path.abspath(__file__)), "scenarios", "demo.json")
+BIND_ATTEMPTS = 50
+
+
+def parse_args(argv: list[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--host", default=DEFAULT_HOST, help="IPv4 address to bind (default 127.0.0.1)")
+    parser.add_argument("--port", type=int, default=DEFAULT_PORT,
+                        help="TCP and UDP port (default 18650; 0 picks a free one)")
+    parser.add_argument("--scenario", default=DEFAULT_SCENARIO, help="scenario JSON file")
+    parser.add_argument("--request-log", help="append every request as one JSON line to this file")
+    parser.add_argument("--ping-interval", type=float, default=0.0,
+                        help="seconds between relay pings (0: no pings)")
+    parser.add_argument("--udp-fresh-seconds", type=float, default=45.0,
+                        help="how long after an acknowledgement replies may go over UDP")
+    parser.add_argument("--site", choices=sorted(SITE_BACKENDS), default="simulated",
+                        help="what answers the packets relayed to the site (default: simulated)")
+    parser.add_argument("--verbose", action="store_true", help="log each request to stderr")
+    args = parser.parse_args(argv)
+    if not 0 <= args.port <= 65535:
+        parser.error("--port must be 0..65535")
+    if args.ping_interval < 0 or args.udp_fresh_seconds < 0:
+        parser.error("intervals must not be negative")
+    return args
+
+
+def bind_sockets(host: str, port: int) -> tuple[socket.socket, socket.socket, int]:
+    """A listening TCP socket and a UDP socket on the same port number."""
+    address = socket.gethostbyname(host)
+    last_error: OSError | None = None
+    for _ in range(BIND_ATTEMPTS if port == 0 else 1):
+        tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            tcp.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+            tcp.bind((address, port))
+            actual = tcp.getsockname()[1]
+            udp.bind((address, actual))
+            tcp.listen(128)
+            tcp.setblocking(False)
+            udp.setblocking(False)
+            return tcp, udp, actual
+        except OSError as exc:
+            last_error = exc
+            tcp.close()
+            udp.close()
+    raise last_error or OSError("bind failed")
+
+
+def describe_devices(service: Service) -> None:
+    for device in service.scenario.devices:
+        print(f"device {device.device_number} ({device.device_name}): access key {device.access_key}; "
+              f"networks {', '.join(device.shared_networks) or '-'}", file=sys.stderr)
+
+
+async def run(args: argparse.Namespace) -> int:
+    try:
+        scenario = load_scenario_file(args.scenario)
+    except ScenarioError as exc:
+        print(f"scenario error: {exc}", file=sys.stderr)
+        return 2
+    try:
+        tcp, udp, port = bind_sockets(args.host, args.port)
+    except OSError as exc:
+        print(f"cannot listen on {args.host}:{args.port}: {exc}", file=sys.stderr)
+        return 2
+
+    service = Service(scenario, request_log=args.request_log, ping_interval=args.ping_interval,
+                      udp_fresh_seconds=args.udp_fresh_seconds, site=args.site)
+    service.base_url = f"http://{tcp.getsockname()[0]}:{port}"
+    loop = asyncio.get_running_loop()
+    runner = web.AppRunner(service.make_app(), handle_signals=False, access_log=None)
+    await runner.setup()
+    await web.SockSite(runner, tcp, shutdown_timeout=1.0).start()
+    udp_transport, _ = await loop.create_datagram_endpoint(lambda: service.udp, sock=udp)
+    await service.site.start()
+
+    stop = asyncio.Event()
+    for signum in (signal.SIGTERM, signal.SIGINT):
+        loop.add_signal_handler(signum, stop.set)
+
+    describe_devices(service)
+    print(f"ready {service.base_url} port={port}", flush=True)
+    await stop.wait()
+
+    await service.shutdown()
+    udp_transport.close()
+    await runner.cleanup()
+    tcp.close()
+    print("stopped", file=sys.stderr)
+    return 0
+
+
+def main(argv: list[str]) -> int:
+    args = parse_args(argv)
+    logging.basicConfig(level=logging.INFO if args.verbose else logging.WARNING,
+                        format="%(asctime)s %(name)s %(levelname)s %(message)s", stream=sys.stderr)
+    if not args.verbose:
+        logging.getLogger("aiohttp").setLevel(logging.CRITICAL)
+    return asyncio.run(run(args))
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
