@@ -74,6 +74,7 @@ SOCKET WebSocketRelay::CurrentSocket() const {
 
 void WebSocketRelay::Connect() {
     Close();
+    frames_ = std::make_unique<websocket::ReadAheadSource>(*socketSource_);  // nothing read ahead survives
     const RelayUrlParts parts = ParseRelayUrl(url_);
     if (parts.secure) {
         throw std::runtime_error("wss relay is not supported by the native Winsock transport.");

@@ -25,7 +25,7 @@ public:
 
     // Connects and performs the upgrade handshake (8 s time-outs while it runs; no receive
     // time-out afterwards). Throws std::runtime_error with a fixed English text on every failure,
-    // leaving the relay closed.
+    // leaving the relay closed. Anything left of an earlier connection is closed first.
     void Connect();
 
     // One whole binary message. Pings met on the way are answered with pongs. False when the
@@ -41,7 +41,7 @@ public:
 
     // Callable from any thread at any time: clears the connected mark, shuts the socket down both
     // ways, closes it and ends this relay's Winsock use. A receive or send blocked on the socket
-    // then fails promptly. A closed relay is not connected again.
+    // then fails promptly. The tunnel makes a new relay for every connection attempt.
     void Close() noexcept;
 
     bool IsConnected() const;  // connected and holding a socket
