@@ -108,24 +108,50 @@ std::uint32_t MaskingKey(std::uint32_t frameCounter, std::uint32_t tickCount) {
 std::vector<std::uint8_t> EncodeFrame(std::uint8_t opcode, std::span<const std::uint8_t> payload,
                                       std::uint32_t maskingKey) {
     std::vector<std::uint8_t> frame;
-    frame.reserve(payload.size() + 14);
-    frame.push_back(static_cast<std::uint8_t>(0x80 | opcode));
-    if (payload.size() < 126) {
-        frame.push_back(static_cast<std::uint8_t>(0x80 | payload.size()));
-    } else if (payload.size() <= 0xFFFF) {
-        frame.push_back(0xFE);
-        AppendBigEndian(frame, payload.size(), 2);
-    } else {
-        frame.push_back(0xFF);
-        AppendBigEndian(frame, payload.size(), 8);
-    }
-    AppendBigEndian(frame, maskingKey, 4);
-    const std::uint8_t* key = frame.data() + frame.size() - 4;
-    const std::uint8_t mask[4] = {key[0], key[1], key[2], key[3]};
-    for (std::size_t i = 0; i < payload.size(); ++i) {
-        frame.push_back(static_cast<std::uint8_t>(payload[i] ^ mask[i % 4]));
-    }
+    AppendFrame(frame, opcode, payload, maskingKey);
     return frame;
+}
+
+void AppendFrame(std::vector<std::uint8_t>& out, std::uint8_t opcode, std::span<const std::uint8_t> payload,
+                 std::uint32_t maskingKey) {
+    out.reserve(out.size() + payload.size() + 14);
+    out.push_back(static_cast<std::uint8_t>(0x80 | opcode));
+    if (payload.size() < 126) {
+        out.push_back(static_cast<std::uint8_t>(0x80 | payload.size()));
+    } else if (payload.size() <= 0xFFFF) {
+        out.push_back(0xFE);
+        AppendBigEndian(out, payload.size(), 2);
+    } else {
+        out.push_back(0xFF);
+        AppendBigEndian(out, payload.size(), 8);
+    }
+    AppendBigEndian(out, maskingKey, 4);
+    const std::uint8_t mask[4] = {static_cast<std::uint8_t>(maskingKey >> 24), static_cast<std::uint8_t>(maskingKey >> 16),
+                                  static_cast<std::uint8_t>(maskingKey >> 8), static_cast<std::uint8_t>(maskingKey)};
+    const std::size_t start = out.size();
+    out.resize(start + payload.size());
+    std::uint8_t* masked = out.data() + start;
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        masked[i] = static_cast<std::uint8_t>(payload[i] ^ mask[i % 4]);
+    }
+}
+
+int ReadAheadSource::Receive(std::uint8_t* buffer, int length) {
+    if (begin_ == end_) {
+        if (length >= kMaxChunk) {
+            return inner_.Receive(buffer, length);
+        }
+        const int received = inner_.Receive(buffer_.data(), kMaxChunk);
+        if (received < 1) {
+            return received;
+        }
+        begin_ = 0;
+        end_ = static_cast<std::size_t>(std::min(received, kMaxChunk));
+    }
+    const std::size_t count = std::min(static_cast<std::size_t>(std::max(length, 0)), end_ - begin_);
+    std::copy_n(buffer_.data() + begin_, count, buffer);
+    begin_ += count;
+    return static_cast<int>(count);
 }
 
 FrameRead ReadFrame(ByteSource& source, Frame& frame) {

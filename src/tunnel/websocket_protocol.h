@@ -23,6 +23,24 @@ public:
 
 namespace websocket {
 
+inline constexpr int kMaxChunk = 65536;  // largest single read or write
+
+// Serves small reads out of one larger read of the inner source (at most kMaxChunk bytes), so
+// that a stream of small frames costs one receive for many frames. Reads of kMaxChunk bytes or
+// more go straight to the inner source once nothing is buffered.
+class ReadAheadSource : public ByteSource {
+public:
+    explicit ReadAheadSource(ByteSource& inner) : inner_(inner), buffer_(kMaxChunk) {}
+    int Receive(std::uint8_t* buffer, int length) override;
+    std::size_t buffered() const { return end_ - begin_; }
+
+private:
+    ByteSource& inner_;
+    std::vector<std::uint8_t> buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+};
+
 enum Opcode : std::uint8_t {
     kContinuation = 0x0,
     kText = 0x1,
@@ -34,7 +52,6 @@ enum Opcode : std::uint8_t {
 
 inline constexpr std::size_t kMaxFramePayload = 4u * 1024 * 1024;  // larger frames end the connection
 inline constexpr std::size_t kMaxHandshakeResponse = 16384;         // bytes held before giving up
-inline constexpr int kMaxChunk = 65536;                             // largest single read or write
 
 // The whole upgrade request. The Host header names the port unless it is 80; the key is the fixed
 // sample nonce of the protocol's own description, the same on every connection.
@@ -62,6 +79,9 @@ std::uint32_t MaskingKey(std::uint32_t frameCounter, std::uint32_t tickCount);
 // A final, masked frame: the header, the key big-endian, the payload XOR-ed with the key.
 std::vector<std::uint8_t> EncodeFrame(std::uint8_t opcode, std::span<const std::uint8_t> payload,
                                       std::uint32_t maskingKey);
+// The same frame appended to `out`, so that several frames can share one write.
+void AppendFrame(std::vector<std::uint8_t>& out, std::uint8_t opcode, std::span<const std::uint8_t> payload,
+                 std::uint32_t maskingKey);
 
 struct Frame {
     bool fin = false;

@@ -51,7 +51,10 @@ private:
     const WebSocketRelay& relay_;
 };
 
-WebSocketRelay::WebSocketRelay(std::wstring url) : url_(std::move(url)) {}
+WebSocketRelay::WebSocketRelay(std::wstring url)
+    : url_(std::move(url)),
+      socketSource_(std::make_unique<SocketSource>(*this)),
+      frames_(std::make_unique<websocket::ReadAheadSource>(*socketSource_)) {}
 
 WebSocketRelay::~WebSocketRelay() { Close(); }
 
@@ -71,6 +74,7 @@ SOCKET WebSocketRelay::CurrentSocket() const {
 
 void WebSocketRelay::Connect() {
     Close();
+    frames_ = std::make_unique<websocket::ReadAheadSource>(*socketSource_);  // nothing read ahead survives
     const RelayUrlParts parts = ParseRelayUrl(url_);
     if (parts.secure) {
         throw std::runtime_error("wss relay is not supported by the native Winsock transport.");
@@ -169,10 +173,9 @@ bool WebSocketRelay::ReceiveMessage(std::vector<std::uint8_t>& message) {
     if (!IsConnected()) {
         return false;
     }
-    SocketSource source(*this);
     // The result of a pong does not matter here: a broken connection fails the next read.
     return websocket::ReadMessage(
-        source, [this](std::span<const std::uint8_t> payload) { SendFrame(websocket::kPong, payload); },
+        *frames_, [this](std::span<const std::uint8_t> payload) { SendFrame(websocket::kPong, payload); },
         message);
 }
 
@@ -181,23 +184,40 @@ bool WebSocketRelay::SendFrame(std::uint8_t opcode, std::span<const std::uint8_t
     if (!connected_) {
         return false;
     }
-    ++frameCounter_;
-    const std::vector<std::uint8_t> frame =
-        websocket::EncodeFrame(opcode, payload, websocket::MaskingKey(frameCounter_, GetTickCount()));
-    std::size_t offset = 0;
-    while (offset < frame.size()) {
-        const SOCKET socket = CurrentSocket();
-        if (socket == INVALID_SOCKET) {
-            return false;
-        }
-        const int chunk = static_cast<int>(std::min<std::size_t>(frame.size() - offset, websocket::kMaxChunk));
-        const int sent = send(socket, reinterpret_cast<const char*>(frame.data() + offset), chunk, 0);
-        if (sent < 1) {
-            return false;
-        }
-        offset += static_cast<std::size_t>(sent);
+    AppendFrameLocked(opcode, payload);
+    return WriteLocked();
+}
+
+bool WebSocketRelay::SendFrames(std::uint8_t opcode, std::span<const std::vector<std::uint8_t>> payloads) {
+    std::lock_guard lock(sendMutex_);
+    if (!connected_) {
+        return false;
     }
-    return true;
+    for (const std::vector<std::uint8_t>& payload : payloads) {
+        AppendFrameLocked(opcode, payload);
+    }
+    return WriteLocked();
+}
+
+void WebSocketRelay::AppendFrameLocked(std::uint8_t opcode, std::span<const std::uint8_t> payload) {
+    ++frameCounter_;
+    websocket::AppendFrame(outgoing_, opcode, payload, websocket::MaskingKey(frameCounter_, GetTickCount()));
+}
+
+bool WebSocketRelay::WriteLocked() {
+    std::size_t offset = 0;
+    bool written = true;
+    while (written && offset < outgoing_.size()) {
+        const SOCKET socket = CurrentSocket();
+        const int chunk = static_cast<int>(std::min<std::size_t>(outgoing_.size() - offset, websocket::kMaxChunk));
+        const int sent = socket == INVALID_SOCKET
+                             ? 0
+                             : send(socket, reinterpret_cast<const char*>(outgoing_.data() + offset), chunk, 0);
+        written = sent >= 1;
+        offset += written ? static_cast<std::size_t>(sent) : 0;
+    }
+    outgoing_.clear();
+    return written;
 }
 
 }  // namespace ostrevane

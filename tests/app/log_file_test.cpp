@@ -9,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "app/path_text.h"
 #include "settings/text_utils.h"
 #include "support/test_files.h"
 
@@ -148,7 +147,8 @@ std::wstring RunLogProbe(const std::wstring& program, const std::wstring& workin
     if (!otherDirectory.empty()) {
         arguments.push_back(otherDirectory);
     }
-    const auto exitCode = testing::RunProgram(program, arguments, DirectoryPart(program));
+    // Started in the test's own directory; the program moves on by itself.
+    const auto exitCode = testing::RunProgram(program, arguments, L"");
     EXPECT_EQ(exitCode, std::optional<DWORD>(0));
     return Utf8ToWide(testing::ReadFileBytes(resultFile).value_or(""));
 }

@@ -189,17 +189,14 @@ public:
                               program_.c_str(), FALSE));
         EXPECT_TRUE(testing::WriteFileBytes(drivers + L"\\WinDivert.dll", library));
         EXPECT_TRUE(testing::WriteFileBytes(drivers + L"\\WinDivert64.sys", driver));
-        directory_ = bin;
     }
 
-    // Starts the program from the tree, as a developer's build would run.
-    void Start() const {
-        EXPECT_EQ(testing::RunProgram(program_, {L"runtime"}, directory_), std::optional<DWORD>(0));
-    }
+    // Starts the program from the tree, as a developer's build would run (working directory
+    // outside the tree, so the tree can be removed).
+    void Start() const { EXPECT_EQ(testing::RunProgram(program_, {L"runtime"}, L""), std::optional<DWORD>(0)); }
 
 private:
     std::wstring program_;
-    std::wstring directory_;
 };
 
 TEST_F(RuntimeCacheTest, AProgramInASourceTreeCopiesTheTreesFilesOfAnotherSize) {

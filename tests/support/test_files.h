@@ -32,8 +32,10 @@ private:
     std::wstring path_;
 };
 
-// Runs a program with the given arguments (each quoted) in a working directory and waits at most
-// timeoutMs for it; its exit code, or nothing when it could not start or had to be killed.
+// Runs a program with the given arguments (each quoted) in a working directory (empty: this
+// process's) and waits at most timeoutMs for it; its exit code, or nothing when it could not start
+// or had to be killed. Under Wine the working directory it starts in stays in use after the program
+// ends and cannot be removed: keep it outside a TempDirectory.
 std::optional<DWORD> RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                 const std::wstring& workingDirectory, DWORD timeoutMs = 30000);
 

@@ -204,6 +204,62 @@ TEST(EncodeFrame, SetsFinAndTheOpcodeOfAPong) {
     EXPECT_EQ(frame, (Bytes{0x8A, 0x82, 0x01, 0x02, 0x03, 0x04, 'a' ^ 0x01, 'b' ^ 0x02}));
 }
 
+TEST(AppendFrame, PutsFramesBackToBackEachWithItsOwnKey) {
+    Bytes out{0xAA};
+    AppendFrame(out, kBinary, Text("ab"), 0x01020304u);
+    AppendFrame(out, kPong, Text("c"), 0x10000000u);
+    EXPECT_EQ(out, (Bytes{0xAA, 0x82, 0x82, 1, 2, 3, 4, 'a' ^ 1, 'b' ^ 2, 0x8A, 0x81, 0x10, 0, 0, 0, 'c' ^ 0x10}));
+}
+
+// --- Reading ahead -------------------------------------------------------------------------------
+
+TEST(ReadAheadSource, ServesSmallReadsFromOneLargeRead) {
+    ScriptedSource inner(Pattern(1000));
+    ReadAheadSource source(inner);
+    std::uint8_t two[2];
+    ASSERT_EQ(source.Receive(two, 2), 2);
+    EXPECT_EQ(inner.requests, (std::vector<int>{65536})) << "one read of at most 64 KiB";
+    EXPECT_EQ(source.buffered(), 998u);
+    Bytes rest(998);
+    ASSERT_EQ(source.Receive(rest.data(), 2000), 998) << "a read returns what is buffered";
+    const Bytes all = Pattern(1000);
+    EXPECT_EQ(rest, Bytes(all.begin() + 2, all.end()));
+    EXPECT_EQ(inner.requests.size(), 1u);
+    EXPECT_EQ(source.Receive(two, 2), 0) << "the inner source's end comes through";
+}
+
+TEST(ReadAheadSource, PassesLargeReadsStraightThroughWhenEmpty) {
+    const Bytes all = Pattern(200000);
+    ScriptedSource inner(all);
+    ReadAheadSource source(inner);
+    Bytes big(65536);
+    ASSERT_EQ(source.Receive(big.data(), 65536), 65536);
+    EXPECT_EQ(source.buffered(), 0u);
+    EXPECT_EQ(big, Bytes(all.begin(), all.begin() + 65536));
+}
+
+TEST(ReadAheadSource, ReadsFramesOfEverySizeInAStream) {
+    const Bytes small = Pattern(1400);
+    const Bytes large = Pattern(4u << 20);
+    Bytes stream;
+    for (int i = 0; i < 100; ++i) {
+        const Bytes frame = WireFrame(0x82, small);
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    const Bytes frame = WireFrame(0x82, large);
+    stream.insert(stream.end(), frame.begin(), frame.end());
+    ScriptedSource inner(stream, 7000);
+    ReadAheadSource source(inner);
+    Bytes message;
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(ReadMessage(source, [](std::span<const std::uint8_t>) {}, message));
+        ASSERT_EQ(message, small) << i;
+    }
+    ASSERT_TRUE(ReadMessage(source, [](std::span<const std::uint8_t>) {}, message));
+    EXPECT_EQ(message, large);
+    EXPECT_LE(*std::max_element(inner.requests.begin(), inner.requests.end()), 65536);
+}
+
 // --- Frames the client reads ---------------------------------------------------------------------
 
 TEST(ReadFrame, ReadsEveryLengthFormMaskedOrNot) {

@@ -76,6 +76,34 @@ TEST(RelaySendFrame, WritesMaskedBinaryFramesWithEveryLengthForm) {
     }
 }
 
+TEST(RelaySendFrames, WritesEachPayloadAsItsOwnFrameWithItsOwnKey) {
+    std::vector<ClientFrame> frames(3);
+    ScriptedPeer peer(Upgraded([&](PeerConnection& connection) {
+        for (ClientFrame& frame : frames) {
+            if (!connection.ReadClientFrame(frame)) {
+                return;
+            }
+        }
+    }));
+    auto relay = Connected(peer);
+    ASSERT_TRUE(relay->SendFrame(websocket::kBinary, Text("first")));
+    const std::vector<Bytes> batch{PatternBytes(1400, 1), PatternBytes(70000, 2)};
+    const DWORD before = GetTickCount();
+    ASSERT_TRUE(relay->SendFrames(websocket::kBinary, batch));
+    const DWORD after = GetTickCount();
+    peer.Join();
+    EXPECT_EQ(frames[0].payload, Text("first"));
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        const ClientFrame& frame = frames[i + 1];
+        EXPECT_TRUE(frame.fin);
+        EXPECT_EQ(frame.opcode, websocket::kBinary);
+        EXPECT_EQ(frame.payload, batch[i]);
+        const std::uint32_t tick = frame.maskingKey ^ static_cast<std::uint32_t>((i + 2) * 0x9E3779B9ull);
+        EXPECT_GE(tick, before) << "the frame counter goes on across the batch";
+        EXPECT_LE(tick, after);
+    }
+}
+
 TEST(RelaySendFrame, KeepsFramesOfTwoThreadsApart) {
     constexpr int kPerThread = 300;
     int intact = 0;
@@ -152,6 +180,33 @@ TEST(RelayReceive, EndsAtACloseFrameWithoutAnsweringIt) {
     peer.Join();
     EXPECT_TRUE(ended);
     EXPECT_TRUE(afterClose.empty()) << "no close frame or anything else goes back";
+}
+
+TEST(RelayReceive, ReadsManyFramesArrivingInOneSegment) {
+    Bytes burst;
+    for (int i = 0; i < 500; ++i) {
+        const Bytes frame = ServerFrame(i == 250 ? 0x89 : 0x82, PatternBytes(100 + i, static_cast<std::uint8_t>(i)));
+        burst.insert(burst.end(), frame.begin(), frame.end());
+    }
+    ClientFrame pong;
+    ScriptedPeer peer(Upgraded([&](PeerConnection& connection) {
+        connection.SendAll(burst);
+        connection.ReadClientFrame(pong);
+        connection.WaitForEnd();
+    }));
+    auto relay = Connected(peer);
+    Bytes message;
+    for (int i = 0; i < 500; ++i) {
+        if (i == 250) {
+            continue;  // the ping
+        }
+        ASSERT_TRUE(relay->ReceiveMessage(message)) << i;
+        ASSERT_EQ(message, PatternBytes(100 + i, static_cast<std::uint8_t>(i))) << i;
+    }
+    relay->Close();
+    peer.Join();
+    EXPECT_EQ(pong.opcode, websocket::kPong);
+    EXPECT_EQ(pong.payload, PatternBytes(350, 250));
 }
 
 TEST(RelayReceive, AcceptsAFrameOfExactly4MiB) {
