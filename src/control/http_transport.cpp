@@ -57,6 +57,9 @@ bool OpenExchange(HttpExchange& exchange, const CrackedUrl& url, const wchar_t* 
         *failedStep = L"WinHttpOpenRequest";
         return false;
     }
+    // The wait for the answer's headers has its own limit, unlimited on some platforms: bound it too.
+    DWORD receiveMs = static_cast<DWORD>(timeouts.receiveMs);
+    WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveMs, sizeof(receiveMs));
     return true;
 }
 
