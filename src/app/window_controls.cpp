@@ -130,7 +130,11 @@ void FillTargetNetworkCombo(HWND combo, const std::wstring& listText, const std:
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     AddEntry(combo, L"ALL");
     for (const std::wstring& network : SplitNetworkList(listText)) {
-        AddEntry(combo, network);
+        // "ALL" leads the list already; a target network of "ALL" (the state after a session ended)
+        // must not appear twice. Other repeated items stay.
+        if (!EqualsIgnoringCase(network, L"ALL")) {
+            AddEntry(combo, network);
+        }
     }
     SelectOrShow(combo, current.empty() ? std::wstring(L"ALL") : current);
 }

@@ -26,7 +26,7 @@ void ReadControlsIntoState(MainWindow& record);
 // State into controls, the target-network list and the saved-profile list rebuilt.
 void ShowStateInControls(MainWindow& record);
 
-// "ALL" and the networks of the list text; selects the current network ("ALL" when empty), or
+// "ALL" and the networks of the list text (an item "ALL" is not repeated); selects the current network ("ALL" when empty), or
 // shows it as the text when it is not in the list.
 void FillTargetNetworkCombo(HWND combo, const std::wstring& listText, const std::wstring& current);
 

@@ -182,9 +182,10 @@ bool WindowDriver::WaitForIdle(std::chrono::milliseconds timeout) {
     return PumpUntil([this] { return !record_->busy.load() && !record_->worker.joinable(); }, timeout);
 }
 
-std::vector<std::wstring> LinesFrom(const std::vector<std::wstring>& lines, std::size_t from) {
-    return from < lines.size() ? std::vector<std::wstring>(lines.begin() + static_cast<std::ptrdiff_t>(from), lines.end())
-                               : std::vector<std::wstring>{};
+std::vector<std::wstring> WindowDriver::NewLogLinesSince(std::size_t count) const {
+    const std::vector<std::wstring> lines = LogLines();
+    return count < lines.size() ? std::vector<std::wstring>(lines.begin() + static_cast<std::ptrdiff_t>(count), lines.end())
+                                : std::vector<std::wstring>{};
 }
 
 }  // namespace ostrevane::testing

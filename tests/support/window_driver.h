@@ -53,6 +53,8 @@ public:
 
     // Lines of the activity log box without their time prefixes.
     std::vector<std::wstring> LogLines() const;
+    // Those after the first `count`.
+    std::vector<std::wstring> NewLogLinesSince(std::size_t count) const;
 
     // Dispatches this thread's messages until the condition holds or the time is up.
     bool PumpUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
