@@ -17,6 +17,7 @@ from aiohttp import web  # noqa: E402
 
 from refsvc.app import Service  # noqa: E402
 from refsvc.scenario import ScenarioError, load_scenario_file  # noqa: E402
+from refsvc.site import SITE_BACKENDS  # noqa: E402
 
 DEFAULT_HOST = "127.0.0.1"
 DEFAULT_PORT = 18650
@@ -35,6 +36,8 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
                         help="seconds between relay pings (0: no pings)")
     parser.add_argument("--udp-fresh-seconds", type=float, default=45.0,
                         help="how long after an acknowledgement replies may go over UDP")
+    parser.add_argument("--site", choices=sorted(SITE_BACKENDS), default="simulated",
+                        help="what answers the packets relayed to the site (default: simulated)")
     parser.add_argument("--verbose", action="store_true", help="log each request to stderr")
     args = parser.parse_args(argv)
     if not 0 <= args.port <= 65535:
@@ -86,7 +89,7 @@ async def run(args: argparse.Namespace) -> int:
         return 2
 
     service = Service(scenario, request_log=args.request_log, ping_interval=args.ping_interval,
-                      udp_fresh_seconds=args.udp_fresh_seconds)
+                      udp_fresh_seconds=args.udp_fresh_seconds, site=args.site)
     service.base_url = f"http://{tcp.getsockname()[0]}:{port}"
     loop = asyncio.get_running_loop()
     runner = web.AppRunner(service.make_app(), handle_signals=False, access_log=None)

@@ -111,16 +111,19 @@ class Admin:
     def state(self, params: dict, request: web.Request) -> dict:
         return self.service.snapshot()
 
-    def requests(self, params: dict, request: web.Request) -> list:
-        since = params.get("since", "0")
+    @staticmethod
+    def _since(params: dict) -> int:
         try:
-            since_seq = int(since)
+            return int(params.get("since", "0"))
         except (TypeError, ValueError):
             raise Refusal("INVALID_REQUEST", "参数 since 必须是整数") from None
-        return self.service.recorder.entries(since_seq)
+
+    def requests(self, params: dict, request: web.Request) -> list:
+        return self.service.recorder.entries(self._since(params))
 
     def packets(self, params: dict, request: web.Request) -> list:
-        return list(self.service.router.log)
+        since = self._since(params)
+        return [p for p in self.service.router.log if p["seq"] > since]
 
     def get_scenario(self, params: dict, request: web.Request) -> dict:
         return self.service.scenario.source
@@ -201,8 +204,9 @@ class Admin:
 
     def f_close_relays(self, params: dict) -> dict:
         sessions = self.service.relays.select(_get(params, "connectionId", str))
+        abort = _get(params, "abort", bool, False)
         for session in sessions:
-            session.close("closed by admin fault")
+            session.close("closed by admin fault", abort=abort)
         return {"closed": len(sessions)}
 
     def f_refuse_upgrades(self, params: dict) -> dict:

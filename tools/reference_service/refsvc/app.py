@@ -20,7 +20,7 @@ from .recorder import RequestRecorder, describe_request
 from .relay_ws import RELAY_PREFIX, RelayHub
 from .router import PacketRouter
 from .scenario import Rule, Scenario
-from .site import SimulatedSite, SiteBackend
+from .site import SITE_BACKENDS, SiteBackend
 from .udp_relay import UdpRelay
 
 MAX_BODY = 1024 * 1024
@@ -39,7 +39,7 @@ class Config:
 class Service:
     def __init__(self, scenario: Scenario, *, request_log: Optional[str] = None,
                  ping_interval: float = 0.0, udp_fresh_seconds: float = 45.0,
-                 site: Optional[SiteBackend] = None):
+                 site: str = "simulated"):
         self._started = time.monotonic()
         self.base_url = ""
         self.initial_scenario = scenario
@@ -53,7 +53,7 @@ class Service:
         self.relays = RelayHub(self)
         self.udp = UdpRelay(self)
         self.router = PacketRouter(self)
-        self.site = site or SimulatedSite(self.router.deliver, lambda: self.scenario.site)
+        self.site: SiteBackend = SITE_BACKENDS[site](self.router.deliver, lambda: self.scenario.site)
         self.admin = Admin(self)
 
     def clock(self) -> float:
@@ -78,8 +78,7 @@ class Service:
         self.config = Config(self.initial_config.ping_interval, self.initial_config.udp_fresh_seconds)
         self.udp.reset()
         self.router.reset()
-        if hasattr(self.site, "reset"):
-            self.site.reset()
+        self.site.reset()
         self.recorder.clear()
 
     def snapshot(self) -> dict:
@@ -186,9 +185,9 @@ class Service:
             if method != "POST":
                 raise Refusal("METHOD_NOT_ALLOWED", "请求方法不支持", 405)
             return endpoint()
-        spec = self.scenario.files.get(path)
-        if spec is not None and method in ("GET", "HEAD"):
-            return await static_files.serve(request, spec)
+        entry = self.scenario.files.get(path)
+        if entry is not None and method in ("GET", "HEAD"):
+            return await static_files.serve(request, entry)
         raise Refusal("NOT_FOUND", "接口不存在", 404)
 
     def make_app(self) -> web.Application:

@@ -9,6 +9,8 @@ from __future__ import annotations
 
 import asyncio
 import base64
+import socket
+import struct
 from collections import deque
 from typing import TYPE_CHECKING, Optional
 from urllib.parse import parse_qs, unquote
@@ -155,12 +157,19 @@ class RelaySession:
         loop = asyncio.get_running_loop()
         loop.call_later(close_after_ms / 1000.0, self.close, "close frame sent by the relay")
 
-    def close(self, reason: str, close_code: Optional[int] = None) -> None:
+    def close(self, reason: str, close_code: Optional[int] = None, abort: bool = False) -> None:
+        """Ends the connection: with a close frame when a code is given, with a reset
+        instead of an orderly shutdown when `abort` is set."""
         if self.close_reason is None:
             self.close_reason = reason
         if close_code is not None:
             self._write(build_frame(OP_CLOSE, close_payload(close_code)))
-        if not self.transport.is_closing():
+        if abort:
+            sock = self.transport.get_extra_info("socket")
+            if sock is not None:  # linger 0: the close sends a reset
+                sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.transport.abort()
+        elif not self.transport.is_closing():
             self.transport.close()
         self._finish(reason)
 

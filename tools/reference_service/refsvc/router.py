@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import base64
 from collections import Counter, deque
-from typing import TYPE_CHECKING, Optional
+from typing import TYPE_CHECKING
 
 from .packets import PROTO_UDP
 
@@ -30,21 +30,22 @@ class PacketRouter:
         self.stats.clear()
         self.log.clear()
 
-    def _log(self, direction: str, connection: "Connection", packet: bytes, via: str,
-             verdict: Optional[str] = None) -> None:
+    def _log(self, direction: str, connection: "Connection", packet: bytes, via: str) -> dict:
         self._seq += 1
-        self.log.append({"seq": self._seq, "time": round(self.service.clock(), 6),
-                         "direction": direction, "connectionId": connection.connection_id,
-                         "via": via, "length": len(packet), "verdict": verdict,
-                         "base64": base64.b64encode(packet).decode("ascii")})
+        entry = {"seq": self._seq, "time": round(self.service.clock(), 6),
+                 "direction": direction, "connectionId": connection.connection_id,
+                 "via": via, "length": len(packet), "verdict": None,
+                 "base64": base64.b64encode(packet).decode("ascii")}
+        self.log.append(entry)
+        return entry
 
     def packet_from_client(self, connection: "Connection", packet: bytes, via: str) -> None:
         self.stats[f"fromClient.{via}"] += 1
+        entry = self._log("in", connection, packet, via)  # before the site answers
         if connection.ended:
-            self._log("in", connection, packet, via, "dropped: connection ended")
+            entry["verdict"] = "dropped: connection ended"
             return
-        verdict = self.service.site.packet_from_client(connection, packet)
-        self._log("in", connection, packet, via, verdict)
+        entry["verdict"] = self.service.site.packet_from_client(connection, packet)
 
     def deliver(self, connection: "Connection", packet: bytes, via: str = "auto") -> str:
         """Sends a site packet to the client: UDP replies that fit go as datagrams while
@@ -62,5 +63,4 @@ class PacketRouter:
         return sent
 
     def to_json(self) -> dict:
-        return {"stats": dict(self.stats), "site": dict(self.service.site.stats)
-                if hasattr(self.service.site, "stats") else {}}
+        return {"stats": dict(self.stats), "site": dict(getattr(self.service.site, "stats", {}))}

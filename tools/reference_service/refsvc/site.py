@@ -18,11 +18,16 @@ from .connections import Connection
 from .scenario import SiteSettings
 
 Deliver = Callable[[Connection, bytes], None]
+SettingsSource = Callable[[], SiteSettings]
 
 
 class SiteBackend:
-    """Interface of a site. `packet_from_client` returns a short verdict for the
-    packet log ("icmp-echo", "udp-echo", "forwarded", or "dropped: <reason>")."""
+    """Interface of a site, built with the `deliver` callback and a source of the
+    scenario's site settings. `packet_from_client` returns a short verdict for the
+    packet log ("icmp-echo", "udp-echo", "forwarded", or "dropped: <reason>").
+    `stats` (a Counter) is shown by the admin state."""
+
+    stats: Counter
 
     async def start(self) -> None:
         pass
@@ -30,12 +35,15 @@ class SiteBackend:
     async def stop(self) -> None:
         pass
 
+    def reset(self) -> None:
+        """Forgets counters; called by the admin reset."""
+
     def packet_from_client(self, connection: Connection, packet: bytes) -> str:
         raise NotImplementedError
 
 
 class SimulatedSite(SiteBackend):
-    def __init__(self, deliver: Deliver, settings: Callable[[], SiteSettings]):
+    def __init__(self, deliver: Deliver, settings: SettingsSource):
         self._deliver = deliver
         self._settings = settings
         self._identification = 0
@@ -125,3 +133,9 @@ class SimulatedSite(SiteBackend):
 
         handle = loop.call_later(delay / 1000.0, fire)
         self._pending.add(handle)
+
+
+# Backends by the name given to --site. Each is built as Backend(deliver, settings).
+SITE_BACKENDS: dict[str, Callable[[Deliver, SettingsSource], SiteBackend]] = {
+    "simulated": SimulatedSite,
+}

@@ -17,38 +17,34 @@ def generated_byte(offset: int) -> int:
     return offset % 251
 
 
-def generated_chunks(spec: StaticFile, start: int, end: int) -> Iterator[bytes]:
+def generated_chunks(entry: StaticFile, start: int, end: int) -> Iterator[bytes]:
     """Bytes [start, end) of the file."""
-    if spec.body is not None:
+    if entry.body is not None:
         for pos in range(start, end, CHUNK):
-            yield spec.body[pos:min(end, pos + CHUNK)]
+            yield entry.body[pos:min(end, pos + CHUNK)]
         return
     pattern = bytes(generated_byte(i) for i in range(251)) * (CHUNK // 251 + 2)
     for pos in range(start, end, CHUNK):
         stop = min(end, pos + CHUNK)
         chunk = bytearray(pattern[pos % 251:pos % 251 + (stop - pos)])
-        if pos < len(spec.prefix):
-            head = spec.prefix[pos:stop]
+        if pos < len(entry.prefix):
+            head = entry.prefix[pos:stop]
             chunk[:len(head)] = head
         yield bytes(chunk)
 
 
-def file_content(spec: StaticFile) -> bytes:
-    return b"".join(generated_chunks(spec, 0, spec.length))
-
-
-async def serve(request: web.Request, spec: StaticFile) -> web.StreamResponse:
-    response = web.StreamResponse(status=spec.status)
-    response.headers["Content-Type"] = spec.content_type
-    response.content_length = spec.length
+async def serve(request: web.Request, entry: StaticFile) -> web.StreamResponse:
+    response = web.StreamResponse(status=entry.status)
+    response.headers["Content-Type"] = entry.content_type
+    response.content_length = entry.length
     if request.method == "HEAD":
         await response.prepare(request)
         return response
-    end = spec.length if spec.truncate_at is None else spec.truncate_at
+    end = entry.length if entry.truncate_at is None else entry.truncate_at
     await response.prepare(request)
-    for chunk in generated_chunks(spec, 0, end):
+    for chunk in generated_chunks(entry, 0, end):
         await response.write(chunk)
-    if spec.truncate_at is not None:
+    if entry.truncate_at is not None:
         # Stop half-way: the client was promised more bytes than it will get.
         response.force_close()
         if request.transport is not None:

@@ -12,9 +12,16 @@ from support import ServiceProcess, admin  # noqa: E402
 
 @pytest.fixture(scope="session")
 def service_process():
-    process = ServiceProcess()
+    # Verbose, so that errors logged by the HTTP server itself show up below too.
+    process = ServiceProcess("--verbose")
     yield process
+    code = process.stop()
+    errors = process.stderr()
     process.cleanup()
+    assert code == 0
+    problems = [line for line in errors.splitlines()
+                if "Traceback" in line or " ERROR " in line or " WARNING " in line]
+    assert problems == [], errors
 
 
 @pytest.fixture

@@ -66,7 +66,8 @@ class ServiceProcess:
         return data.decode("utf-8", "replace").strip()
 
     def stderr(self) -> str:
-        self._stderr.flush()
+        if not self._stderr.closed:
+            self._stderr.flush()
         with open(self.stderr_path, "rb") as handle:
             return handle.read().decode("utf-8", "replace")
 
@@ -192,10 +193,11 @@ class WsClient:
 
     def read_rest(self, timeout: float = 2.0) -> bytes:
         """Whatever follows the response head until the server closes (a refusal body)."""
-        self.sock.settimeout(timeout)
+        deadline = time.monotonic() + timeout
         data = b""
         try:
-            while True:
+            while time.monotonic() < deadline and len(data) < 1 << 20:
+                self.sock.settimeout(max(0.01, deadline - time.monotonic()))
                 chunk = self.sock.recv(65536)
                 if not chunk:
                     break

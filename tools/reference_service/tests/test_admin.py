@@ -1,7 +1,7 @@
 """The admin endpoint itself: envelopes, errors, scenario replacement and reset."""
 import json
 
-from support import DEMO_KEY, admin, grant, http_request, post_json, relay_path, WsClient, wait_until
+from support import DEMO_KEY, admin, grant, http_request, post_json, relay_path, WsClient
 
 
 def call(port, method, path, body=None):

@@ -83,3 +83,17 @@ def test_unknown_path_and_wrong_method_are_refused(svc):
     status, _, body = http_request(svc.port, "GET", "/api/devices/resolve")
     assert status == 405
     assert_refusal(json.loads(body), "METHOD_NOT_ALLOWED")
+
+
+def test_exhausted_address_pool_is_refused_until_an_address_is_free(svc):
+    scenario = admin(svc.port, "scenario")
+    scenario["addressPool"] = "100.64.7.0/30"
+    admin(svc.port, "scenario", scenario)
+    admin(svc.port, "reset", {"keepScenario": True})
+    first = grant(svc.port)
+    assert first["assignedAddress"] == "100.64.7.2"
+    _, envelope = authorize(svc.port)
+    assert_refusal(envelope, "ADDRESS_POOL_EXHAUSTED")
+    post_json(svc.port, f"/api/connections/{first['connectionId']}/disconnect",
+              {"engineerId": "ENG-12345678", "reason": "r"})
+    assert grant(svc.port)["assignedAddress"] == "100.64.7.2"

@@ -27,6 +27,14 @@ def test_close_relays_ends_every_relay_connection(svc, relay):
     again.close()
 
 
+def test_close_relays_with_abort_resets_the_connection(svc, relay):
+    ws, _ = relay
+    fault(svc.port, "close-relays", abort=True)
+    ws.sock.settimeout(3.0)
+    with pytest.raises(ConnectionResetError):
+        ws.sock.recv(10)
+
+
 def test_refuse_upgrades_for_n_attempts(svc):
     data = grant(svc.port)
     fault(svc.port, "refuse-upgrades", count=2, status=503)
@@ -80,7 +88,7 @@ def test_raw_upgrade_response_replaces_the_handshake_answer(svc):
                      "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                      "Sec-WebSocket-Version: 13\r\n\r\n".encode())
         received = b""
-        while True:
+        for _ in range(100):
             chunk = sock.recv(1000)
             if not chunk:
                 break

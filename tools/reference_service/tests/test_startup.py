@@ -1,5 +1,4 @@
 """Start-up and shut-down of the service process."""
-import os
 import signal
 import socket
 import subprocess
