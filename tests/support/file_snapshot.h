@@ -4,17 +4,37 @@
 
 #include <windows.h>
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <system_error>
 
 #include "app/file_io.h"
+#include "app/paths.h"
 
 namespace ostrevane::test_support {
 
-// Remembers a file's bytes (or its absence) and restores them on destruction.
+inline bool DirectoryExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+inline bool FileExists(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// Remembers a file's bytes (or its absence) and the outermost of its folders that did not
+// exist yet; on destruction puts the bytes back (or deletes the file) and removes that folder
+// with everything a test put into it.
 class FileSnapshot {
 public:
-    explicit FileSnapshot(std::wstring path) : path_(std::move(path)), bytes_(ReadFileBytes(path_)) {}
+    explicit FileSnapshot(std::wstring path) : path_(std::move(path)), bytes_(ReadFileBytes(path_)) {
+        for (std::wstring folder = DirectoryPart(path_); !folder.empty() && !DirectoryExists(folder);
+             folder = DirectoryPart(folder)) {
+            missingFolder_ = folder;
+        }
+    }
     FileSnapshot(const FileSnapshot&) = delete;
     FileSnapshot& operator=(const FileSnapshot&) = delete;
     ~FileSnapshot() {
@@ -23,14 +43,21 @@ public:
         } else {
             DeleteFileW(path_.c_str());
         }
+        if (!missingFolder_.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(std::filesystem::path(missingFolder_), ignored);
+        }
     }
 
     const std::wstring& path() const noexcept { return path_; }
     const std::optional<std::string>& original() const noexcept { return bytes_; }
+    // The outermost folder of the path that was missing; empty when all existed.
+    const std::wstring& missingFolder() const noexcept { return missingFolder_; }
 
 private:
     std::wstring path_;
     std::optional<std::string> bytes_;
+    std::wstring missingFolder_;
 };
 
 }  // namespace ostrevane::test_support
