@@ -9,6 +9,8 @@
 #include <string>
 
 #include "app/unique_handle.h"
+#include "remote_desktop/clipboard.h"
+#include "settings/text_utils.h"
 
 namespace {
 
@@ -19,23 +21,13 @@ constexpr int kEditId = 100;
 std::wstring g_logPath;
 WNDPROC g_editProc = nullptr;
 
-std::string ToUtf8(const std::wstring& text) {
-    if (text.empty()) {
-        return {};
-    }
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-    std::string utf8(static_cast<std::size_t>(length), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(), length, nullptr, nullptr);
-    return utf8;
-}
-
 void Record(const std::wstring& line) {
     ostrevane::UniqueFileHandle file(CreateFileW(g_logPath.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                                  nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return;
     }
-    const std::string bytes = ToUtf8(line) + "\n";
+    const std::string bytes = ostrevane::WideToUtf8(line) + "\n";
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
@@ -46,23 +38,9 @@ std::wstring WindowText(HWND window) {
     return text;
 }
 
-std::wstring ClipboardText() {
-    std::wstring text;
-    if (OpenClipboard(nullptr)) {
-        if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-            if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-                text = chars;
-                GlobalUnlock(data);
-            }
-        }
-        CloseClipboard();
-    }
-    return text;
-}
-
 LRESULT CALLBACK EditProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_PASTE) {
-        Record(L"pasted: " + ClipboardText());
+        Record(L"pasted: " + ostrevane::ReadClipboardText());
     } else if (message == WM_KEYDOWN && wParam == VK_RETURN) {
         Record(L"enter: " + WindowText(window));
         return 0;
