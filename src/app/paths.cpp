@@ -4,24 +4,6 @@
 
 namespace ostrevane {
 
-std::wstring JoinPath(const std::wstring& base, const std::wstring& name) {
-    if (base.empty()) {
-        return name;
-    }
-    if (base.back() == L'\\' || base.back() == L'/') {
-        return base + name;
-    }
-    return base + L'\\' + name;
-}
-
-std::wstring DirectoryPart(const std::wstring& path) {
-    const std::size_t separator = path.find_last_of(L"\\/");
-    if (separator == std::wstring::npos) {
-        return {};
-    }
-    return path.substr(0, separator);
-}
-
 void CreateDirectoryTree(const std::wstring& directory) {
     if (!directory.empty()) {
         SHCreateDirectoryExW(nullptr, directory.c_str(), nullptr);
@@ -48,18 +30,36 @@ std::wstring ModuleDirectory() {
     return DirectoryPart(std::wstring(buffer, length));
 }
 
-std::uint64_t RegularFileSize(const std::wstring& path) {
-    if (path.empty()) {
-        return 0;
-    }
+namespace {
+
+std::optional<WIN32_FILE_ATTRIBUTE_DATA> ReadAttributes(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-        return 0;
+    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+        return std::nullopt;
     }
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        return 0;
-    }
+    return data;
+}
+
+std::uint64_t SizeOf(const WIN32_FILE_ATTRIBUTE_DATA& data) {
     return (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> AttributeSize(const std::wstring& path) {
+    const auto data = ReadAttributes(path);
+    if (!data) {
+        return std::nullopt;
+    }
+    return SizeOf(*data);
+}
+
+std::uint64_t RegularFileSize(const std::wstring& path) {
+    const auto data = ReadAttributes(path);
+    if (!data || (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return 0;
+    }
+    return SizeOf(*data);
 }
 
 }  // namespace ostrevane

@@ -1,5 +1,6 @@
 #include "settings/text_utils.h"
 
+#include <algorithm>
 #include <cwctype>
 
 namespace ostrevane {
@@ -81,6 +82,12 @@ std::wstring PercentEncode(const std::wstring& text) {
         }
     }
     return encoded;
+}
+
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
+               return std::towlower(x) == std::towlower(y);
+           });
 }
 
 std::wstring JoinLines(const std::vector<std::wstring>& items, const std::wstring& separator) {

@@ -25,6 +25,9 @@ std::vector<std::wstring> SplitNetworkList(const std::wstring& text);
 // RFC 3986 percent-encoding of the UTF-8 form; unreserved characters stay.
 std::wstring PercentEncode(const std::wstring& text);
 
+// Case-insensitive equality per character (towlower), like _wcsicmp == 0.
+bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b);
+
 // Joins items with a separator ("\r\n" for the list fields of the settings).
 std::wstring JoinLines(const std::vector<std::wstring>& items, const std::wstring& separator = L"\r\n");
 

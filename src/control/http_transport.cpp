@@ -1,0 +1,218 @@
+#include "control/http_transport.h"
+
+#include <windows.h>
+#include <winhttp.h>
+#include <shlwapi.h>
+
+#include <vector>
+
+#include "app/paths.h"
+#include "app/unique_handle.h"
+#include "app/win32_error.h"
+#include "settings/text_utils.h"
+
+namespace ostrevane {
+namespace {
+
+struct InternetHandleTraits {
+    using Pointer = HINTERNET;
+    static Pointer Invalid() noexcept { return nullptr; }
+    static void Close(Pointer h) noexcept { WinHttpCloseHandle(h); }
+};
+using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
+
+// The three handles of one exchange, closed request first.
+struct HttpExchange {
+    UniqueInternetHandle session;
+    UniqueInternetHandle connection;
+    UniqueInternetHandle request;
+
+    ~HttpExchange() {
+        request.reset();
+        connection.reset();
+        session.reset();
+    }
+};
+
+// Opens session, connection and request; the failed step's name in `failedStep` when one fails.
+bool OpenExchange(HttpExchange& exchange, const CrackedUrl& url, const wchar_t* method, const HttpTimeouts& timeouts,
+                  const wchar_t** failedStep) {
+    exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                       WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!exchange.session) {
+        *failedStep = L"WinHttpOpen";
+        return false;
+    }
+    WinHttpSetTimeouts(exchange.session.get(), timeouts.resolveMs, timeouts.connectMs, timeouts.sendMs,
+                       timeouts.receiveMs);
+    exchange.connection.reset(WinHttpConnect(exchange.session.get(), url.host.c_str(), url.port, 0));
+    if (!exchange.connection) {
+        *failedStep = L"WinHttpConnect";
+        return false;
+    }
+    exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), method, url.path.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              url.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!exchange.request) {
+        *failedStep = L"WinHttpOpenRequest";
+        return false;
+    }
+    // The wait for the answer's headers has its own limit, unlimited on some platforms: bound it too.
+    DWORD receiveMs = static_cast<DWORD>(timeouts.receiveMs);
+    WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveMs, sizeof(receiveMs));
+    return true;
+}
+
+std::uint32_t QueryStatus(HINTERNET request) {
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                        &status, &size, WINHTTP_NO_HEADER_INDEX);
+    return status;
+}
+
+// The announced body length, when the answer names one.
+bool QueryContentLength(HINTERNET request, std::uint64_t& length) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof(text);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX)) {
+        return false;
+    }
+    length = std::wcstoull(text, nullptr, 10);
+    return true;
+}
+
+}  // namespace
+
+CrackedUrl CrackUrl(const std::wstring& url) {
+    std::vector<wchar_t> host(512);
+    std::vector<wchar_t> path(4096);
+    std::vector<wchar_t> extra(4096);
+    URL_COMPONENTS components{};
+    components.dwStructSize = sizeof(components);
+    components.lpszHostName = host.data();
+    components.dwHostNameLength = static_cast<DWORD>(host.size());
+    components.lpszUrlPath = path.data();
+    components.dwUrlPathLength = static_cast<DWORD>(path.size());
+    components.lpszExtraInfo = extra.data();
+    components.dwExtraInfoLength = static_cast<DWORD>(extra.size());
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &components)) {
+        ThrowWin32Error(L"WinHttpCrackUrl");
+    }
+    CrackedUrl cracked;
+    cracked.host.assign(components.lpszHostName, components.dwHostNameLength);
+    cracked.path.assign(components.lpszUrlPath, components.dwUrlPathLength);
+    cracked.path.append(components.lpszExtraInfo, components.dwExtraInfoLength);
+    if (cracked.path.empty()) {
+        cracked.path = L"/";
+    }
+    cracked.port = components.nPort;
+    cracked.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+    return cracked;
+}
+
+HttpResponse SendHttpRequest(const std::wstring& method, const std::wstring& url, const std::wstring& body,
+                             const HttpTimeouts& timeouts) {
+    const CrackedUrl cracked = CrackUrl(url);
+    HttpExchange exchange;
+    const wchar_t* failedStep = nullptr;
+    if (!OpenExchange(exchange, cracked, method.c_str(), timeouts, &failedStep)) {
+        ThrowWin32Error(failedStep);
+    }
+    std::string bytes = WideToUtf8(body);
+    const wchar_t* headers = body.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS
+                                          : L"Content-Type: application/json; charset=utf-8\r\n";
+    const DWORD headersLength = body.empty() ? 0 : static_cast<DWORD>(-1);
+    void* data = bytes.empty() ? WINHTTP_NO_REQUEST_DATA : bytes.data();
+    const auto dataLength = static_cast<DWORD>(bytes.size());
+    if (!WinHttpSendRequest(exchange.request.get(), headers, headersLength, data, dataLength, dataLength, 0) ||
+        !WinHttpReceiveResponse(exchange.request.get(), nullptr)) {
+        ThrowWin32Error(L"WinHttpReceiveResponse");
+    }
+    HttpResponse response;
+    response.status = QueryStatus(exchange.request.get());
+    std::string received;
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(exchange.request.get(), &available)) {
+            ThrowWin32Error(L"WinHttpQueryDataAvailable");
+        }
+        if (available == 0) {
+            break;
+        }
+        std::vector<char> chunk(available, '\0');
+        DWORD read = 0;
+        if (!WinHttpReadData(exchange.request.get(), chunk.data(), available, &read)) {
+            ThrowWin32Error(L"WinHttpReadData");
+        }
+        received.append(chunk.data(), read);
+    }
+    response.body = Utf8ToWide(received);
+    return response;
+}
+
+bool DownloadToFile(const std::wstring& url, const std::wstring& destination, const HttpTimeouts& timeouts) {
+    const CrackedUrl cracked = CrackUrl(url);
+    HttpExchange exchange;
+    const wchar_t* failedStep = nullptr;
+    if (!OpenExchange(exchange, cracked, L"GET", timeouts, &failedStep)) {
+        return false;
+    }
+    const bool sent = WinHttpSendRequest(exchange.request.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                         WINHTTP_NO_REQUEST_DATA, 0, 0, 0) &&
+                      WinHttpReceiveResponse(exchange.request.get(), nullptr);
+    const std::uint32_t status = QueryStatus(exchange.request.get());
+    if (!sent || status < 200 || status > 299) {
+        return false;
+    }
+    CreateDirectoryTree(DirectoryPart(destination));
+    const std::wstring temporary = destination + L".download";
+    std::uint64_t announced = 0;
+    const bool lengthKnown = QueryContentLength(exchange.request.get(), announced);
+    {
+        UniqueFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            return false;
+        }
+        std::uint64_t total = 0;
+        bool complete = false;
+        for (;;) {
+            DWORD available = 0;
+            if (!WinHttpQueryDataAvailable(exchange.request.get(), &available)) {
+                break;
+            }
+            if (available == 0) {
+                // A connection that ends before the announced length is a broken transfer, not the end.
+                complete = !lengthKnown || total == announced;
+                break;
+            }
+            std::vector<char> chunk(available, '\0');
+            DWORD read = 0;
+            DWORD written = 0;
+            if (!WinHttpReadData(exchange.request.get(), chunk.data(), available, &read) ||
+                !WriteFile(file.get(), chunk.data(), read, &written, nullptr) || written != read) {
+                break;
+            }
+            total += read;
+        }
+        if (!complete) {
+            file.reset();
+            DeleteFileW(temporary.c_str());
+            return false;
+        }
+    }
+    exchange.request.reset();
+    exchange.connection.reset();
+    exchange.session.reset();
+    MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
+    return PathFileExistsW(destination.c_str()) != FALSE;
+}
+
+ApiEnvelope PostJson(const std::wstring& baseUrl, const std::wstring& apiPath, const std::wstring& body) {
+    const HttpResponse response = SendHttpRequest(L"POST", NormalizeServerUrl(baseUrl) + apiPath, body);
+    return ParseApiEnvelope(response.body);
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,71 @@
+#include "control/session_end.h"
+
+#include "control/http_transport.h"
+#include "control/proxy_bypass.h"
+#include "settings/json_value.h"
+#include "settings/settings_file.h"
+#include "settings/text_utils.h"
+#include "tunnel/tunnel_engine.h"
+
+namespace ostrevane {
+namespace {
+
+void ClearSessionFields(ClientState& state) {
+    state.connectionId.clear();
+    state.assignedAddress.clear();
+    state.routesText.clear();
+}
+
+}  // namespace
+
+ApiEnvelope ReportDisconnect(const ClientState& state, const std::wstring& reason) {
+    const std::wstring path = L"/api/connections/" + PercentEncode(state.connectionId) + L"/disconnect";
+    const std::wstring body = L"{\"engineerId\":\"" + JsonEscape(state.engineerId) + L"\",\"reason\":\"" + reason + L"\"}";
+    return PostJson(state.serverUrl, path, body);
+}
+
+std::wstring EndSession(ClientState& state, TunnelEngine* engine) {
+    std::wstring message = engine != nullptr ? engine->Stop() : std::wstring{};
+    if (!state.connectionId.empty()) {
+        const ApiEnvelope reply = ReportDisconnect(state, kReasonClientDisconnected);
+        message += reply.success ? L"\r\n远程调试会话已断开。" : L"\r\n会话断开上报失败：" + reply.message;
+    }
+    const std::wstring bypass = RemoveProxyBypass(SplitNetworkList(state.routesText));
+    if (!bypass.empty()) {
+        message += L"\r\n" + bypass;
+    }
+    ClearSessionFields(state);
+    state.targetNetwork = L"ALL";
+    SaveClientState(state);
+    return message;
+}
+
+void DisconnectOperation(ClientState& snapshot, EngineSlot engine, std::wstring& message) {
+    message = EndSession(snapshot, EngineIn(engine));
+    snapshot.heartbeatMessage.clear();
+    SaveClientState(snapshot);
+}
+
+void RunFailureCleanUp(ClientState& snapshot, EngineSlot engine) noexcept {
+    try {
+        if (TunnelEngine* tunnel = EngineIn(engine)) {
+            tunnel->Stop();
+        }
+    } catch (...) {
+    }
+    if (!snapshot.connectionId.empty()) {
+        try {
+            ReportDisconnect(snapshot, kReasonTunnelStartFailed);
+        } catch (...) {
+            // An unreachable service must not keep the session fields from being cleared.
+        }
+    }
+    try {
+        RemoveProxyBypass(SplitNetworkList(snapshot.routesText));  // a failed start leaves no stale entries
+        ClearSessionFields(snapshot);
+        SaveClientState(snapshot);
+    } catch (...) {
+    }
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,14 @@
+// Hidden runs of the service control tool that remove the packet-diversion driver's service.
+#pragma once
+
+#include <string>
+
+namespace ostrevane {
+
+inline constexpr const wchar_t* kDriverServiceCommands[] = {
+    L"sc stop WinDivert64", L"sc delete WinDivert64", L"sc stop WinDivert", L"sc delete WinDivert"};
+
+// Starts the command line without a window and waits up to 5 s; nothing is reported.
+void RunServiceCommand(const std::wstring& commandLine);
+
+}  // namespace ostrevane

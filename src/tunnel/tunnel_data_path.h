@@ -1,0 +1,57 @@
+// The packet path of a running tunnel as one record that the engine owns: the WinDivert table
+// and handles, the addresses and route mappings of the grant, the connection table and the send
+// queue, with the flags that every loop of the tunnel watches.
+//
+// Lock order: natMutex, then the send queue's queueMutex (outbound translation queues the packet
+// while it still holds natMutex); nothing takes them the other way round.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "tunnel/divert_api.h"
+#include "tunnel/flow_table.h"
+#include "tunnel/mapping_networks.h"
+#include "tunnel/send_queue.h"
+
+namespace ostrevane {
+
+using PauseFn = void (*)(std::chrono::milliseconds);
+void PauseThread(std::chrono::milliseconds duration);
+
+struct TunnelDataPath {
+    TunnelDataPath() = default;
+    TunnelDataPath(const TunnelDataPath&) = delete;
+    TunnelDataPath& operator=(const TunnelDataPath&) = delete;
+    ~TunnelDataPath() { CloseHandles(); }
+
+    // Closes the capture handle, then the injection handle, each only if valid, leaving both
+    // invalid. Closing the capture handle ends a WinDivertRecv blocked on it.
+    void CloseHandles() noexcept;
+
+    std::atomic<bool> running{false};   // the tunnel is up; every loop runs only while it is set
+    std::atomic<bool> stopping{false};  // a stop is in progress; every loop and wait leaves at once
+
+    // Loaded before the threads start and released only after they are joined.
+    std::unique_ptr<DivertApi> api;
+    // Owned (closed through api->close by CloseHandles and the destructor); used without a lock:
+    // the capture handle by the capture thread only, the injection handle by every thread.
+    std::atomic<HANDLE> captureHandle{INVALID_HANDLE_VALUE};
+    std::atomic<HANDLE> injectionHandle{INVALID_HANDLE_VALUE};
+
+    // The grant, host byte order; written before the threads start and only read while they run.
+    std::uint32_t assignedAddress = 0;
+    std::vector<RouteMapping> mappings;
+
+    std::mutex natMutex;  // held for the whole translation of one packet, checksums and injection included
+    FlowTable flows;      // guarded by natMutex
+    SendQueue sendQueue;  // guarded by its own queueMutex, which is taken inside natMutex
+
+    PauseFn pause = &PauseThread;  // the pause after a packet that failed; tests watch it
+};
+
+}  // namespace ostrevane

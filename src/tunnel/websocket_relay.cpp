@@ -1,0 +1,223 @@
+#include "tunnel/websocket_relay.h"
+
+#include <ws2tcpip.h>
+
+#include <algorithm>
+#include <memory>
+#include <stdexcept>
+#include <utility>
+
+#include "settings/text_utils.h"
+#include "tunnel/relay_url.h"
+#include "tunnel/websocket_protocol.h"
+
+namespace ostrevane {
+namespace {
+
+constexpr DWORD kHandshakeTimeoutMs = 8000;
+
+struct AddrInfoDeleter {
+    void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
+};
+
+std::runtime_error ErrorWithCode(const char* text, int code) {
+    return std::runtime_error(text + std::to_string(code));
+}
+
+}  // namespace
+
+// Receives from the relay's socket as it is at each call, so that a socket closed by another
+// thread is never read again, and keeps the Winsock error of the last failed receive.
+class WebSocketRelay::SocketSource : public ByteSource {
+public:
+    explicit SocketSource(const WebSocketRelay& relay) : relay_(relay) {}
+
+    int Receive(std::uint8_t* buffer, int length) override {
+        const SOCKET socket = relay_.CurrentSocket();
+        if (socket == INVALID_SOCKET) {
+            lastError = WSAENOTSOCK;
+            return -1;
+        }
+        const int received = recv(socket, reinterpret_cast<char*>(buffer), length, 0);
+        if (received < 1) {
+            lastError = WSAGetLastError();
+        }
+        return received;
+    }
+
+    int lastError = 0;
+
+private:
+    const WebSocketRelay& relay_;
+};
+
+WebSocketRelay::WebSocketRelay(std::wstring url)
+    : url_(std::move(url)),
+      socketSource_(std::make_unique<SocketSource>(*this)),
+      frames_(std::make_unique<websocket::ReadAheadSource>(*socketSource_)) {}
+
+WebSocketRelay::~WebSocketRelay() { Close(); }
+
+void WebSocketRelay::Close() noexcept {
+    connected_ = false;
+    std::lock_guard lock(stateMutex_);
+    ShutdownAndClose(socket_);
+    winsock_.End();
+}
+
+bool WebSocketRelay::IsConnected() const { return connected_ && CurrentSocket() != INVALID_SOCKET; }
+
+SOCKET WebSocketRelay::CurrentSocket() const {
+    std::lock_guard lock(stateMutex_);
+    return socket_.get();
+}
+
+void WebSocketRelay::Connect() {
+    Close();
+    frames_ = std::make_unique<websocket::ReadAheadSource>(*socketSource_);  // nothing read ahead survives
+    const RelayUrlParts parts = ParseRelayUrl(url_);
+    if (parts.secure) {
+        throw std::runtime_error("wss relay is not supported by the native Winsock transport.");
+    }
+
+    // From here on a failure leaves nothing open: no socket, no Winsock use.
+    ScopeExit closeOnFailure([this] { Close(); });
+    {
+        std::lock_guard lock(stateMutex_);
+        if (const int result = winsock_.Start(); result != 0) {
+            throw ErrorWithCode("WSAStartup failed, error ", result);
+        }
+    }
+
+    const std::string host = WideToUtf8(parts.host);
+    const std::string port = std::to_string(parts.port);
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    const int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    const std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(resolved == 0 ? found : nullptr);
+    if (!addresses) {
+        throw std::runtime_error("getaddrinfo failed for relay host.");
+    }
+
+    UniqueSocket connection;
+    int lastError = 0;
+    for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
+        UniqueSocket candidate(socket(address->ai_family, address->ai_socktype, address->ai_protocol));
+        if (!candidate) {
+            lastError = WSAGetLastError();
+            continue;
+        }
+        SetSocketTimeout(candidate.get(), SO_RCVTIMEO, kHandshakeTimeoutMs);
+        SetSocketTimeout(candidate.get(), SO_SNDTIMEO, kHandshakeTimeoutMs);
+        if (connect(candidate.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) {
+            connection = std::move(candidate);
+            break;
+        }
+        lastError = WSAGetLastError();
+    }
+    if (!connection) {
+        throw std::runtime_error("Relay TCP connect failed to " + host + ":" + port + ", error " +
+                                 std::to_string(lastError));
+    }
+    SetSocketFlag(connection.get(), IPPROTO_TCP, TCP_NODELAY, 1);
+    SetSocketFlag(connection.get(), SOL_SOCKET, SO_KEEPALIVE, 1);
+    {
+        std::lock_guard lock(stateMutex_);
+        socket_ = std::move(connection);
+    }
+
+    SendHandshake(websocket::BuildHandshakeRequest(WideToUtf8(parts.path), host, parts.port));
+    const std::string response = ReceiveHandshake();
+    const int status = websocket::ParseStatusCode(response);
+    if (status != 101) {
+        throw std::runtime_error("WebSocket HTTP upgrade failed, status " + std::to_string(status) + ": " +
+                                 websocket::FirstLine(response));
+    }
+
+    // Packets may be minutes apart: from now on a receive waits as long as it takes.
+    SetSocketTimeout(CurrentSocket(), SO_RCVTIMEO, 0);
+    connected_ = true;
+    closeOnFailure.Dismiss();
+}
+
+void WebSocketRelay::SendHandshake(const std::string& request) {
+    std::size_t offset = 0;
+    while (offset < request.size()) {
+        const int chunk = static_cast<int>(std::min<std::size_t>(request.size() - offset, websocket::kMaxChunk));
+        const int sent = send(CurrentSocket(), request.data() + offset, chunk, 0);
+        if (sent < 1) {
+            throw ErrorWithCode("WebSocket handshake send failed, error ", WSAGetLastError());
+        }
+        offset += static_cast<std::size_t>(sent);
+    }
+}
+
+std::string WebSocketRelay::ReceiveHandshake() {
+    SocketSource source(*this);
+    websocket::HandshakeResponse response = websocket::ReadHandshakeResponse(source);
+    switch (response.outcome) {
+        case websocket::HandshakeResponse::Outcome::kComplete:
+            return std::move(response.text);
+        case websocket::HandshakeResponse::Outcome::kTooLarge:
+            throw std::runtime_error("WebSocket handshake response was too large.");
+        case websocket::HandshakeResponse::Outcome::kReceiveFailed:
+            break;
+    }
+    throw ErrorWithCode("WebSocket handshake receive failed, error ", source.lastError);
+}
+
+bool WebSocketRelay::ReceiveMessage(std::vector<std::uint8_t>& message) {
+    if (!IsConnected()) {
+        return false;
+    }
+    // The result of a pong does not matter here: a broken connection fails the next read.
+    return websocket::ReadMessage(
+        *frames_, [this](std::span<const std::uint8_t> payload) { SendFrame(websocket::kPong, payload); },
+        message);
+}
+
+bool WebSocketRelay::SendFrame(std::uint8_t opcode, std::span<const std::uint8_t> payload) {
+    std::lock_guard lock(sendMutex_);
+    if (!connected_) {
+        return false;
+    }
+    AppendFrameLocked(opcode, payload);
+    return WriteLocked();
+}
+
+bool WebSocketRelay::SendFrames(std::uint8_t opcode, std::span<const std::vector<std::uint8_t>> payloads) {
+    std::lock_guard lock(sendMutex_);
+    if (!connected_) {
+        return false;
+    }
+    for (const std::vector<std::uint8_t>& payload : payloads) {
+        AppendFrameLocked(opcode, payload);
+    }
+    return WriteLocked();
+}
+
+void WebSocketRelay::AppendFrameLocked(std::uint8_t opcode, std::span<const std::uint8_t> payload) {
+    ++frameCounter_;
+    websocket::AppendFrame(outgoing_, opcode, payload, websocket::MaskingKey(frameCounter_, GetTickCount()));
+}
+
+bool WebSocketRelay::WriteLocked() {
+    std::size_t offset = 0;
+    bool written = true;
+    while (written && offset < outgoing_.size()) {
+        const SOCKET socket = CurrentSocket();
+        const int chunk = static_cast<int>(std::min<std::size_t>(outgoing_.size() - offset, websocket::kMaxChunk));
+        const int sent = socket == INVALID_SOCKET
+                             ? 0
+                             : send(socket, reinterpret_cast<const char*>(outgoing_.data() + offset), chunk, 0);
+        written = sent >= 1;
+        offset += written ? static_cast<std::size_t>(sent) : 0;
+    }
+    outgoing_.clear();
+    return written;
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,70 @@
+// One WebSocket connection to the relay service over a plain Winsock TCP socket: the fixed upgrade
+// handshake, whole binary messages in, masked frames out. Shared by the tunnel's threads; another
+// thread may close it to end a receive that is blocked on it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tunnel/websocket_protocol.h"
+#include "tunnel/winsock.h"
+
+namespace ostrevane {
+
+class WebSocketRelay {
+public:
+    explicit WebSocketRelay(std::wstring url);
+    WebSocketRelay(const WebSocketRelay&) = delete;
+    WebSocketRelay& operator=(const WebSocketRelay&) = delete;
+    ~WebSocketRelay();  // closes as Close does
+
+    // Connects and performs the upgrade handshake (8 s time-outs while it runs; no receive
+    // time-out afterwards). Throws std::runtime_error with a fixed English text on every failure,
+    // leaving the relay closed. Anything left of an earlier connection is closed first.
+    void Connect();
+
+    // One whole binary message. Pings met on the way are answered with pongs. False when the
+    // relay is closed, the connection fails or the service closes it, a frame is above 4 MiB,
+    // or the message is empty.
+    bool ReceiveMessage(std::vector<std::uint8_t>& message);
+
+    // One final, masked frame written whole; false when the relay is closed or a write fails.
+    bool SendFrame(std::uint8_t opcode, std::span<const std::uint8_t> payload);
+    // Several such frames, each with its own key, written back to back in as few writes as
+    // possible; true when all were written. One write per packet is what limits throughput.
+    bool SendFrames(std::uint8_t opcode, std::span<const std::vector<std::uint8_t>> payloads);
+
+    // Callable from any thread at any time: clears the connected mark, shuts the socket down both
+    // ways, closes it and ends this relay's Winsock use. A receive or send blocked on the socket
+    // then fails promptly. The tunnel makes a new relay for every connection attempt.
+    void Close() noexcept;
+
+    bool IsConnected() const;  // connected and holding a socket
+
+private:
+    class SocketSource;
+
+    SOCKET CurrentSocket() const;
+    void SendHandshake(const std::string& request);
+    std::string ReceiveHandshake();
+    void AppendFrameLocked(std::uint8_t opcode, std::span<const std::uint8_t> payload);
+    bool WriteLocked();
+
+    const std::wstring url_;
+    mutable std::mutex stateMutex_;        // guards socket_ and winsock_; never held across a socket call
+    UniqueSocket socket_;                  // the TCP connection
+    WinsockSession winsock_;               // this relay's WSAStartup, ended by Close
+    std::atomic<bool> connected_{false};   // set when the handshake succeeded, cleared by Close
+    std::mutex sendMutex_;                 // one frame at a time on the wire
+    std::uint32_t frameCounter_ = 0;       // frames sent so far; guarded by sendMutex_
+    std::vector<std::uint8_t> outgoing_;   // frames being written; guarded by sendMutex_
+    std::unique_ptr<SocketSource> socketSource_;           // the socket as a byte source
+    std::unique_ptr<websocket::ReadAheadSource> frames_;   // what ReceiveMessage reads; its thread only
+};
+
+}  // namespace ostrevane

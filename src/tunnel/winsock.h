@@ -1,0 +1,46 @@
+// Owners for Winsock resources: sockets (INVALID_SOCKET means none) and one use of the Winsock
+// library (WSAStartup paired with WSACleanup). Shared by the WebSocket relay and the UDP path.
+#pragma once
+
+#include <winsock2.h>
+
+#include "app/unique_handle.h"
+
+namespace ostrevane {
+
+struct SocketTraits {
+    using Pointer = SOCKET;
+    static Pointer Invalid() noexcept { return INVALID_SOCKET; }
+    static void Close(Pointer s) noexcept { closesocket(s); }
+};
+
+using UniqueSocket = UniqueHandle<SocketTraits>;
+
+// One started use of Winsock; the destructor (or End) calls WSACleanup when one is owed.
+class WinsockSession {
+public:
+    WinsockSession() noexcept = default;
+    WinsockSession(const WinsockSession&) = delete;
+    WinsockSession& operator=(const WinsockSession&) = delete;
+    WinsockSession(WinsockSession&& other) noexcept;
+    WinsockSession& operator=(WinsockSession&& other) noexcept;
+    ~WinsockSession() { End(); }
+
+    // WSAStartup for version 2.2, ending any use this object already holds first.
+    // Returns WSAStartup's result: 0 means started, and a WSACleanup is now owed.
+    int Start() noexcept;
+    void End() noexcept;
+    bool started() const noexcept { return started_; }
+
+private:
+    bool started_ = false;
+};
+
+// Shuts a socket down in both directions and closes it; the owner is left empty.
+void ShutdownAndClose(UniqueSocket& socket) noexcept;
+
+// setsockopt for an int or a DWORD option; true when the option was set.
+bool SetSocketFlag(SOCKET socket, int level, int option, int value) noexcept;
+bool SetSocketTimeout(SOCKET socket, int option, DWORD milliseconds) noexcept;
+
+}  // namespace ostrevane

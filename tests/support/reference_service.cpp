@@ -1,0 +1,49 @@
+#include "support/reference_service.h"
+
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+
+#include "settings/text_utils.h"
+
+namespace ostrevane::testing {
+
+JsonValue ServiceData(const std::wstring& method, const std::wstring& path, const std::string& body) {
+    try {
+        return ServiceCall(WideToUtf8(method), WideToUtf8(path), body.empty() ? "{}" : body);
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << WideToUtf8(method) << " " << WideToUtf8(path) << ": " << error.what();
+        return {};
+    }
+}
+
+Grant RequestGrant(const std::wstring& engineerId, const std::wstring& targetNetwork, const std::wstring& accessKey,
+                   const std::wstring& deviceNumber) {
+    const std::wstring body = L"{\"deviceNumber\":" + JsonQuote(deviceNumber) + L",\"deviceSecret\":" +
+                              JsonQuote(accessKey) + L",\"targetNetwork\":" + JsonQuote(targetNetwork) +
+                              L",\"engineerId\":" + JsonQuote(engineerId) + L",\"clientPublicKey\":\"\"}";
+    const JsonValue data = ServiceData(L"POST", L"/api/connections/request", WideToUtf8(body));
+    Grant grant;
+    if (const auto* id = JsonFindAs<std::wstring>(data, L"connectionId")) {
+        grant.connectionId = *id;
+    }
+    if (const auto* address = JsonFindAs<std::wstring>(data, L"assignedAddress")) {
+        grant.assignedAddress = *address;
+    }
+    if (const auto* routes = JsonFindAs<JsonArray>(data, L"routes")) {
+        for (const JsonValue& route : *routes) {
+            if (const auto* text = std::get_if<std::wstring>(&route)) {
+                grant.routes.push_back(*text);
+            }
+        }
+    }
+    return grant;
+}
+
+void PostFault(const std::string& faultJson) { ServiceData(L"POST", L"/admin/fault", faultJson); }
+
+void ResetService() { ServiceData(L"POST", L"/admin/reset", "{\"keepScenario\":true}"); }
+
+void PostScenario(const std::string& scenarioJson) { ServiceData(L"POST", L"/admin/scenario", scenarioJson); }
+
+}  // namespace ostrevane::testing

@@ -1,0 +1,151 @@
+// The UDP path of a running tunnel against the reference service's UDP relay, with the keep-alive
+// and ageing intervals shortened so that minutes of real time become seconds.
+#include <gtest/gtest.h>
+
+#include "support/engine_fixture.h"
+#include "support/packet_checksum.h"
+
+namespace ostrevane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+class UdpPathTest : public EngineFixture {
+protected:
+    TunnelEngineOptions ShortIntervals() const {
+        TunnelEngineOptions options = FastOptions();
+        options.udp.keepaliveSteps = 5;               // a hello every 0.5 s instead of 15 s
+        options.udp.acknowledgementMaxAgeMs = 1500;   // stale after 1.5 s instead of 45 s
+        return options;
+    }
+    std::vector<std::uint8_t> UdpPacket(const TunnelEngine& engine, std::size_t totalLength, std::uint16_t port) {
+        PacketFields fields;
+        fields.protocol = 17;
+        fields.source = kLocalSource;
+        fields.destination = LocalAddressFor(engine, Ip(10, 20, 0, 7));
+        fields.sourcePort = port;
+        fields.destinationPort = 9;
+        fields.payload.assign(totalLength - 28, 0x33);
+        return BuildPacket(fields);
+    }
+    // How the service received the client's packets of a given length: "udp", "ws" or "" when not at all.
+    std::string ArrivalPath(std::size_t length) {
+        std::string via;
+        WaitUntil([&] {
+            for (const ServicePacket& packet : ServicePackets()) {
+                if (packet.direction == "in" && packet.length == length) {
+                    via = packet.via;
+                    return true;
+                }
+            }
+            return false;
+        }, 3s);
+        return via;
+    }
+    std::vector<double> HelloTimes() {
+        std::vector<double> times;
+        const JsonValue state = ServiceState();
+        if (const auto* list = std::get_if<JsonArray>(JsonPath(state, {L"udp", L"hellos"}))) {
+            for (const JsonValue& hello : *list) {
+                times.push_back(JsonNumber(hello, {L"time"}));
+            }
+        }
+        return times;
+    }
+};
+
+TEST_F(UdpPathTest, SmallUdpPacketsTravelAsDatagramsBothWays) {
+    TunnelEngine engine(FastOptions());
+    StartOnGrant(engine);
+    ASSERT_TRUE(engine.udpReady());
+    ASSERT_NE(engine.udpToken(), 0u);
+    ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
+    ASSERT_TRUE(harness_->SendPacket(UdpPacket(engine, 100, 40001), 6, 2));
+    const auto reply = harness_->NextInjection(5s);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(ChecksumProblems(reply->packet), "");
+    EXPECT_EQ(ArrivalPath(100), "udp");
+    const JsonValue state = ServiceState();
+    EXPECT_GE(JsonNumber(state, {L"packets", L"stats", L"toClient.udp"}), 1.0) << "the reply came back as a datagram";
+}
+
+TEST_F(UdpPathTest, OnlyUdpPacketsUpTo1350BytesTakeTheUdpPath) {
+    TunnelEngine engine(FastOptions());
+    StartOnGrant(engine);
+    ASSERT_TRUE(engine.udpReady());
+    ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
+    harness_->SendPacket(UdpPacket(engine, 1350, 40002), 6, 2);
+    EXPECT_EQ(ArrivalPath(1350), "udp") << "1350 bytes go as a 1363-byte datagram";
+    harness_->SendPacket(UdpPacket(engine, 1351, 40003), 6, 2);
+    EXPECT_EQ(ArrivalPath(1351), "ws");
+
+    PacketFields tcp;
+    tcp.protocol = 6;
+    tcp.source = kLocalSource;
+    tcp.destination = LocalAddressFor(engine, Ip(10, 20, 0, 7));
+    tcp.sourcePort = 40004;
+    tcp.destinationPort = 80;
+    tcp.payload.assign(33, 1);  // 20 + 20 + 33 bytes
+    harness_->SendPacket(BuildPacket(tcp), 6, 2);
+    EXPECT_EQ(ArrivalPath(73), "ws");
+
+    PacketFields ping;
+    ping.protocol = 1;
+    ping.source = kLocalSource;
+    ping.destination = tcp.destination;
+    ping.payload.assign(21, 2);  // 20 + 8 + 21 bytes
+    harness_->SendPacket(BuildPacket(ping), 6, 2);
+    EXPECT_EQ(ArrivalPath(49), "ws");
+}
+
+TEST_F(UdpPathTest, KeepAliveRepeatsTheHello) {
+    TunnelEngine engine(ShortIntervals());
+    StartOnGrant(engine);
+    ASSERT_TRUE(engine.udpReady());
+    std::this_thread::sleep_for(2200ms);
+    const std::vector<double> times = HelloTimes();
+    ASSERT_GE(times.size(), 4u) << "the negotiation hello and keep-alive hellos every 0.5 s";
+    for (std::size_t i = 2; i < times.size(); ++i) {
+        EXPECT_NEAR(times[i] - times[i - 1], 0.5, 0.3);
+    }
+    EXPECT_TRUE(engine.udpReady());
+}
+
+TEST_F(UdpPathTest, AgesWithoutAcknowledgementsAndRecoversOnTheNextOne) {
+    TunnelEngine engine(ShortIntervals());
+    StartOnGrant(engine);
+    ASSERT_TRUE(engine.udpReady());
+    PostFault(R"({"name":"ignore-hellos"})");
+    ASSERT_TRUE(WaitUntil([&] { return !engine.udpReady(); }, 4s)) << "no acknowledgement for too long";
+    EXPECT_TRUE(engine.udpThreadsRunning()) << "a stale path keeps its socket and threads";
+    ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
+    harness_->SendPacket(UdpPacket(engine, 200, 40005), 6, 2);
+    EXPECT_EQ(ArrivalPath(200), "ws") << "while stale, UDP packets take the WebSocket";
+    EXPECT_TRUE(harness_->NextInjection(5s));
+
+    PostFault(R"({"name":"clear"})");
+    ASSERT_TRUE(WaitUntil([&] { return engine.udpReady(); }, 4s)) << "a later acknowledgement makes it ready again";
+    harness_->SendPacket(UdpPacket(engine, 300, 40006), 6, 2);
+    EXPECT_EQ(ArrivalPath(300), "udp");
+}
+
+TEST_F(UdpPathTest, FallsBackToTheWebSocketWhenHellosAreIgnored) {
+    PostFault(R"({"name":"ignore-hellos"})");
+    TunnelEngine engine(FastOptions());
+    StartOnGrant(engine);
+    EXPECT_TRUE(engine.running());
+    EXPECT_FALSE(engine.udpReady());
+    EXPECT_FALSE(engine.udpThreadsRunning()) << "no UDP thread without an acknowledgement";
+    const std::vector<double> times = HelloTimes();
+    ASSERT_EQ(times.size(), 4u) << "four hellos, then the WebSocket alone";
+    for (std::size_t i = 1; i < times.size(); ++i) {
+        EXPECT_NEAR(times[i] - times[i - 1], 0.9, 0.3);
+    }
+    ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
+    harness_->SendPacket(UdpPacket(engine, 120, 40007), 6, 2);
+    EXPECT_EQ(ArrivalPath(120), "ws");
+    EXPECT_TRUE(harness_->NextInjection(5s));
+}
+
+}  // namespace
+}  // namespace ostrevane::testing
