@@ -60,10 +60,10 @@ LatencyReport MeasureLatency(const std::wstring& testIp) {
     return DescribeLatency(ClassifyEchoReply(replies, first->Status), ip, first->RoundTripTime);
 }
 
-void RunLatencyTest(ClientState& state, std::unique_ptr<TunnelEngine>* /*engineSlot*/, std::wstring& message) {
-    LatencyReport report = MeasureLatency(state.testIp);
-    state.latencyText = std::move(report.latencyText);
-    SaveClientState(state);
+void RunLatencyTest(ClientState& snapshot, EngineSlot /*engine*/, std::wstring& message) {
+    LatencyReport report = MeasureLatency(snapshot.testIp);
+    snapshot.latencyText = std::move(report.latencyText);
+    SaveClientState(snapshot);
     message = std::move(report.message);
 }
 

@@ -1,7 +1,6 @@
 #include "remote_desktop/rustdesk_config_text.h"
 
 #include <algorithm>
-#include <cwctype>
 
 #include "settings/text_utils.h"
 
@@ -15,12 +14,6 @@ std::wstring StringMember(const JsonValue& object, const wchar_t* key) {
 
 std::wstring QuotedLine(const wchar_t* key, const std::wstring& value) {
     return std::wstring(key) + L" = '" + EscapeTomlText(value) + L"'\n";
-}
-
-bool SameTextIgnoringCase(const std::wstring& a, const std::wstring& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](wchar_t x, wchar_t y) {
-               return std::towlower(x) == std::towlower(y);
-           });
 }
 
 }  // namespace
@@ -56,7 +49,7 @@ std::optional<std::string> RustDeskConfigText(const JsonValue& server) {
 
 void AddPathOnce(std::vector<std::wstring>& paths, std::wstring path) {
     const bool known = std::any_of(paths.begin(), paths.end(),
-                                   [&](const std::wstring& listed) { return SameTextIgnoringCase(listed, path); });
+                                   [&](const std::wstring& listed) { return EqualsIgnoringCase(listed, path); });
     if (!known) {
         paths.push_back(std::move(path));
     }

@@ -1,25 +1,14 @@
 #include "remote_desktop/rustdesk_window.h"
 
-#include <algorithm>
-#include <cwctype>
+#include "settings/text_utils.h"
 
 namespace ostrevane {
-namespace {
-
-std::wstring LowerCase(std::wstring text) {
-    for (wchar_t& c : text) {
-        c = static_cast<wchar_t>(std::towlower(c));
-    }
-    return text;
-}
-
-}  // namespace
 
 TitleMatch MatchRustDeskTitle(const std::wstring& title, const std::wstring& id) {
     if (!id.empty() && title.find(id) != std::wstring::npos) {
         return TitleMatch::Id;
     }
-    if (LowerCase(title).find(L"rustdesk") != std::wstring::npos) {
+    if (LowerCaseText(title).find(L"rustdesk") != std::wstring::npos) {
         return TitleMatch::Name;
     }
     return TitleMatch::None;
@@ -31,7 +20,7 @@ std::wstring FileNameOf(const std::wstring& path) {
 }
 
 bool SameExecutableName(const std::wstring& a, const std::wstring& b) {
-    return !a.empty() && LowerCase(a) == LowerCase(b);
+    return !a.empty() && EqualsIgnoringCase(a, b);
 }
 
 }  // namespace ostrevane

@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include "settings/settings_file.h"
-#include "support/file_snapshot.h"
+#include "support/state_guards.h"
 
 namespace ostrevane {
 namespace {
 
-using test_support::FileSnapshot;
+using testing::SettingsFileGuard;
 
 // "N ms" with N a decimal number; returns N.
 std::optional<unsigned long> RoundTripOf(const std::wstring& latencyText) {
@@ -94,7 +94,7 @@ TEST(MeasureLatency, HostNamesIpv6AndMalformedAddressesAreInvalid) {
 }
 
 TEST(RunLatencyTest, StoresTheTextSavesTheStateAndKeepsTheAddress) {
-    FileSnapshot settings(SettingsFilePath());
+    SettingsFileGuard settings;
     ClientState state;
     state.engineerId = L"ENG-12345678";
     state.testIp = L"  127.0.0.1  ";
@@ -110,7 +110,7 @@ TEST(RunLatencyTest, StoresTheTextSavesTheStateAndKeepsTheAddress) {
 }
 
 TEST(RunLatencyTest, FailuresAreSavedToo) {
-    FileSnapshot settings(SettingsFilePath());
+    SettingsFileGuard settings;
     ClientState state;
     state.engineerId = L"ENG-12345678";
     state.testIp = L"gateway.local";

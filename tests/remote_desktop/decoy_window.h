@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrevane::test_support {
+namespace ostrevane::testing {
 
 enum class DecoyShow {
     Hidden,
@@ -68,4 +68,4 @@ private:
     std::vector<std::wstring> events_;
 };
 
-}  // namespace ostrevane::test_support
+}  // namespace ostrevane::testing

@@ -10,8 +10,8 @@ namespace ostrevane {
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::StandinExecutable;
-using test_support::StandinSession;
+using testing::StandinExecutable;
+using testing::StandinSession;
 
 TEST(LaunchProgram, ConnectAndAnOrdinaryIdGiveTheQuotedPair) {
     StandinSession standin;

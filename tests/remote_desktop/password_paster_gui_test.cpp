@@ -17,11 +17,11 @@ namespace ostrevane {
 namespace {
 
 using namespace std::chrono_literals;
-using test_support::DecoyShow;
-using test_support::DecoyWindow;
-using test_support::PumpUntil;
-using test_support::StandinExecutable;
-using test_support::StandinSession;
+using testing::DecoyShow;
+using testing::DecoyWindow;
+using testing::PumpUntil;
+using testing::StandinExecutable;
+using testing::StandinSession;
 
 std::wstring OwnExecutableName() {
     wchar_t path[MAX_PATH] = {};

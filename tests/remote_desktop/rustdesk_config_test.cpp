@@ -17,13 +17,16 @@
 #include "remote_desktop/rustdesk_config_text.h"
 #include "settings/json_parser.h"
 #include "support/file_snapshot.h"
+#include "support/test_files.h"
 
 namespace ostrevane {
 namespace {
 
-using test_support::DirectoryExists;
-using test_support::FileExists;
-using test_support::FileSnapshot;
+using testing::DirectoryExists;
+using testing::FileExists;
+using testing::FileSnapshot;
+using testing::RemoveDirectoryTree;
+using testing::TempDirectory;
 
 JsonValue Server(const std::wstring& json) { return ParseJsonDocument(json); }
 
@@ -117,8 +120,7 @@ public:
     }
     ~ExtraUsersEntries() {
         DeleteFileW(file_.c_str());
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(folder_), ignored);
+        RemoveDirectoryTree(folder_);
     }
     const std::wstring folder_ = L"C:\\Users\\OstrevaneTestProfile";
     const std::wstring file_ = L"C:\\Users\\ostrevane-test-file";
@@ -161,26 +163,8 @@ TEST(RustDeskConfigPaths, CurrentUserThenEveryUserFolderThenBothServiceProfiles)
     }
 }
 
-class TemporaryFolder {
-public:
-    TemporaryFolder() {
-        wchar_t base[MAX_PATH] = {};
-        GetTempPathW(MAX_PATH, base);
-        path_ = JoinPath(base, L"ostrevane-rustdesk-config-" + std::to_wstring(GetCurrentProcessId()));
-        std::filesystem::remove_all(std::filesystem::path(path_));
-    }
-    ~TemporaryFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(std::filesystem::path(path_), ignored);
-    }
-    const std::wstring& path() const { return path_; }
-
-private:
-    std::wstring path_;
-};
-
 TEST(WriteRustDeskConfig, CreatesTheFoldersAndWritesTheText) {
-    TemporaryFolder temporary;
+    TempDirectory temporary;
     const std::wstring path = ConfigIn(temporary.path());
     WriteRustDeskConfig(path, Server(kFullServer));
     EXPECT_EQ(ReadFileBytes(path), kFullText);
@@ -193,7 +177,7 @@ TEST(WriteRustDeskConfig, CreatesTheFoldersAndWritesTheText) {
 }
 
 TEST(WriteRustDeskConfig, ReplacesAnExistingFileWhole) {
-    TemporaryFolder temporary;
+    TempDirectory temporary;
     const std::wstring path = ConfigIn(temporary.path());
     CreateDirectoryTree(DirectoryPart(path));
     ASSERT_TRUE(WriteFileReplacing(path, "enc_id = 'abc'\n[options]\nallow-remote-config-modification = 'Y'\n"
@@ -203,10 +187,10 @@ TEST(WriteRustDeskConfig, ReplacesAnExistingFileWhole) {
 }
 
 TEST(WriteRustDeskConfig, WithoutRendezvousServerNothingIsTouched) {
-    TemporaryFolder temporary;
+    TempDirectory temporary;
     const std::wstring path = ConfigIn(temporary.path());
     WriteRustDeskConfig(path, Server(LR"({"relayServer":"r","key":"k"})"));
-    EXPECT_FALSE(DirectoryExists(temporary.path()));
+    EXPECT_FALSE(DirectoryExists(temporary / L"RustDesk"));
 
     CreateDirectoryTree(DirectoryPart(path));
     ASSERT_TRUE(WriteFileReplacing(path, "old"));
@@ -215,7 +199,7 @@ TEST(WriteRustDeskConfig, WithoutRendezvousServerNothingIsTouched) {
 }
 
 TEST(WriteRustDeskConfig, AnUnwritablePlaceIsSkippedSilently) {
-    TemporaryFolder temporary;
+    TempDirectory temporary;
     // A folder where the file should be cannot be replaced by a file.
     const std::wstring path = ConfigIn(temporary.path());
     CreateDirectoryTree(path);

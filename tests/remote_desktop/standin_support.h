@@ -14,7 +14,7 @@
 #include "remote_desktop/password_paster.h"
 #include "settings/text_utils.h"
 
-namespace ostrevane::test_support {
+namespace ostrevane::testing {
 
 inline constexpr wchar_t kStandinClass[] = L"OstrevaneRemoteDesktopStandin";
 
@@ -126,4 +126,4 @@ private:
     std::wstring logPath_;
 };
 
-}  // namespace ostrevane::test_support
+}  // namespace ostrevane::testing

@@ -4,15 +4,14 @@
 
 #include <windows.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 
 #include "app/file_io.h"
-#include "app/paths.h"
+#include "app/path_text.h"
+#include "support/test_files.h"
 
-namespace ostrevane::test_support {
+namespace ostrevane::testing {
 
 inline bool DirectoryExists(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -44,8 +43,7 @@ public:
             DeleteFileW(path_.c_str());
         }
         if (!missingFolder_.empty()) {
-            std::error_code ignored;
-            std::filesystem::remove_all(std::filesystem::path(missingFolder_), ignored);
+            RemoveDirectoryTree(missingFolder_);
         }
     }
 
@@ -60,4 +58,4 @@ private:
     std::wstring missingFolder_;
 };
 
-}  // namespace ostrevane::test_support
+}  // namespace ostrevane::testing
