@@ -25,6 +25,7 @@ namespace {
 using testing::DirectoryExists;
 using testing::FileExists;
 using testing::FileSnapshot;
+using testing::SnapshotFiles;
 using testing::RemoveDirectoryTree;
 using testing::TempDirectory;
 
@@ -207,19 +208,10 @@ TEST(WriteRustDeskConfig, AnUnwritablePlaceIsSkippedSilently) {
     EXPECT_TRUE(DirectoryExists(path));
 }
 
-// Snapshots of every configuration file of the prefix, put back when the test ends.
-std::vector<std::unique_ptr<FileSnapshot>> SnapshotAll(const std::vector<std::wstring>& paths) {
-    std::vector<std::unique_ptr<FileSnapshot>> snapshots;
-    for (const std::wstring& path : paths) {
-        snapshots.push_back(std::make_unique<FileSnapshot>(path));
-    }
-    return snapshots;
-}
-
 TEST(ConfigureRustDesk, WritesEveryProfileFolderOfThePrefix) {
     ExtraUsersEntries extra;
     const std::vector<std::wstring> paths = RustDeskConfigPaths();
-    const auto snapshots = SnapshotAll(paths);
+    const auto snapshots = SnapshotFiles(paths);
     // One place already configured by hand, with settings that must not survive.
     CreateDirectoryTree(DirectoryPart(paths.front()));
     ASSERT_TRUE(WriteFileReplacing(paths.front(), "custom = 'x'\n"));
@@ -235,7 +227,7 @@ TEST(ConfigureRustDesk, WritesEveryProfileFolderOfThePrefix) {
 TEST(ConfigureRustDesk, OneUnwritablePlaceDoesNotStopTheOthers) {
     ExtraUsersEntries extra;
     const std::vector<std::wstring> paths = RustDeskConfigPaths();
-    const auto snapshots = SnapshotAll(paths);
+    const auto snapshots = SnapshotFiles(paths);
     const std::wstring blocked = ConfigIn(L"C:\\Users\\OstrevaneTestProfile\\AppData\\Roaming");
     CreateDirectoryTree(blocked);  // a folder in the file's place
 
@@ -251,7 +243,7 @@ TEST(ConfigureRustDesk, OneUnwritablePlaceDoesNotStopTheOthers) {
 TEST(ConfigureRustDesk, WithoutRendezvousServerNoFileAndNoFolderIsMade) {
     ExtraUsersEntries extra;
     const std::vector<std::wstring> paths = RustDeskConfigPaths();
-    const auto snapshots = SnapshotAll(paths);
+    const auto snapshots = SnapshotFiles(paths);
     ConfigureRustDesk(Server(LR"({"relayServer":"relay.example:21117","key":"k","apiServer":"a"})"));
     for (const auto& snapshot : snapshots) {
         EXPECT_EQ(ReadFileBytes(snapshot->path()), snapshot->original()) << snapshot->path().c_str();

@@ -40,9 +40,8 @@ struct RustDeskPlaces {
 // Takes every place away for the test and restores it afterwards.
 class EmptiedRustDeskPlaces {
 public:
-    EmptiedRustDeskPlaces() {
+    EmptiedRustDeskPlaces() : snapshots_(SnapshotFiles(places.All())) {
         for (const std::wstring& path : places.All()) {
-            snapshots_.push_back(std::make_unique<FileSnapshot>(path));
             DeleteFileW(path.c_str());
         }
     }

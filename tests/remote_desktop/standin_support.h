@@ -114,12 +114,23 @@ public:
         return found;
     }
 
-    // Asks every stand-in window to close and waits until they are gone.
+    // Asks every stand-in window to close and waits until their processes have ended, so that
+    // the executable can be deleted afterwards.
     static void CloseAll() {
+        std::vector<HANDLE> processes;
         for (HWND window : StandinWindows()) {
+            DWORD processId = 0;
+            GetWindowThreadProcessId(window, &processId);
+            if (HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId)) {
+                processes.push_back(process);
+            }
             PostMessageW(window, WM_CLOSE, 0, 0);
         }
         PumpUntil([] { return StandinWindows().empty(); }, std::chrono::seconds(10));
+        for (HANDLE process : processes) {
+            WaitForSingleObject(process, 10000);
+            CloseHandle(process);
+        }
     }
 
 private:

@@ -4,8 +4,10 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/file_io.h"
 #include "app/path_text.h"
@@ -57,5 +59,14 @@ private:
     std::optional<std::string> bytes_;
     std::wstring missingFolder_;
 };
+
+// One snapshot per path, all put back when the list is destroyed.
+inline std::vector<std::unique_ptr<FileSnapshot>> SnapshotFiles(const std::vector<std::wstring>& paths) {
+    std::vector<std::unique_ptr<FileSnapshot>> snapshots;
+    for (const std::wstring& path : paths) {
+        snapshots.push_back(std::make_unique<FileSnapshot>(path));
+    }
+    return snapshots;
+}
 
 }  // namespace ostrevane::testing
