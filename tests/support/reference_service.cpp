@@ -40,6 +40,17 @@ Grant RequestGrant(const std::wstring& engineerId, const std::wstring& targetNet
     return grant;
 }
 
+std::vector<RecordedCall> RecordedCalls() {
+    std::vector<RecordedCall> calls;
+    const JsonValue data = ServiceData(L"GET", L"/admin/requests");
+    if (const auto* list = std::get_if<JsonArray>(&data)) {
+        for (const JsonValue& entry : *list) {
+            calls.push_back({JsonText(entry, L"method"), JsonText(entry, L"target"), JsonText(entry, L"body")});
+        }
+    }
+    return calls;
+}
+
 void PostFault(const std::string& faultJson) { ServiceData(L"POST", L"/admin/fault", faultJson); }
 
 void ResetService() { ServiceData(L"POST", L"/admin/reset", "{\"keepScenario\":true}"); }

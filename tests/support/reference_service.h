@@ -26,6 +26,14 @@ struct Grant {
 Grant RequestGrant(const std::wstring& engineerId, const std::wstring& targetNetwork = L"ALL",
                    const std::wstring& accessKey = kDemoAccessKey, const std::wstring& deviceNumber = kDemoDeviceNumber);
 
+// One request from the service's request log: method, target as sent, body as UTF-8.
+struct RecordedCall {
+    std::string method;
+    std::string target;
+    std::string body;
+};
+std::vector<RecordedCall> RecordedCalls();
+
 void PostFault(const std::string& faultJson);
 void ResetService();  // keeps the scenario
 void PostScenario(const std::string& scenarioJson);
