@@ -6,7 +6,10 @@
 #include "app/retry_rule.h"
 #include "app/window_controls.h"
 #include "control/connect_operations.h"
+#include "control/latency_test.h"
 #include "control/session_end.h"
+#include "remote_desktop/clipboard.h"
+#include "remote_desktop/remote_desktop_session.h"
 #include "settings/control_text.h"
 #include "settings/settings_file.h"
 #include "settings/site_profiles.h"
@@ -26,7 +29,9 @@ struct WorkerCommand {
 constexpr WorkerCommand kWorkerCommands[] = {
     {kConnect, L"正在请求连接授权...", ConnectOperation},
     {kGetNetworks, L"正在获取现场端网段...", ResolveDevice},
+    {kDesktop, L"正在请求远程桌面...", OpenRemoteDesktop},
     {kDisconnect, L"正在停止软件隧道...", DisconnectOperation},
+    {kTest, L"正在测试通讯延迟...", RunLatencyTest},
 };
 
 void Repaint(const MainWindow& record) { InvalidateRect(record.window, nullptr, TRUE); }
@@ -170,6 +175,8 @@ void ChooseProfileCommand(MainWindow& record) {
 
 void CopyAccessKeyCommand(MainWindow& record) {
     ReadControlsIntoState(record);
+    CopyTextToClipboard(record.window, record.state.deviceSecret);  // leaves the clipboard alone for an empty key
+    // The line does not depend on whether the clipboard took the text.
     LogActivity(record, record.state.deviceSecret.empty() ? L"当前没有可复制的密钥。" : L"接入密钥已复制。");
 }
 

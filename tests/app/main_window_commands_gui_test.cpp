@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "app/control_table.h"
+#include "remote_desktop/clipboard.h"
 #include "settings/settings_file.h"
+#include "support/demo_scenario.h"
 #include "support/reference_service.h"
 #include "support/request_log.h"
 #include "support/service_window_fixture.h"
@@ -137,6 +139,46 @@ TEST_F(WindowCommandsTest, DisconnectStopsTheTunnelAndEndsTheSession) {
     EXPECT_EQ(lines[1], L"软件隧道已停止。");
     EXPECT_EQ(lines[2], L"远程调试会话已断开。");
     EXPECT_EQ(RequestsTo("/api/connections/" + std::string(connectionId.begin(), connectionId.end()) + "/disconnect").size(), 1u);
+}
+
+TEST_F(WindowCommandsTest, TheTestButtonMeasuresTheTypedAddress) {
+    Open();
+    window().Type(kTestAddress, L" 999.1.1.1 ");
+    window().Click(kTest);
+    EXPECT_EQ(window().Text(kStatusLine), L"正在测试通讯延迟...");
+    ASSERT_TRUE(window().WaitForIdle());
+    EXPECT_EQ(window().Text(kStatusLine), L"通讯延迟测试失败：测试 IP 无效。");
+    EXPECT_EQ(window().record().state.latencyText, L"IP 无效") << "the operation's saved result reached the window";
+}
+
+TEST_F(WindowCommandsTest, TheDesktopButtonRequestsARemoteDesktopSession) {
+    PostScenario(DemoScenario(
+        R"([{"path":"/api/devices/*/remote-desktop/session","code":"REMOTE_DESKTOP_UNAVAILABLE","message":"无远程桌面"}])"));
+    Open([](ClientState& state) { state.deviceNumber = kDemoDeviceNumber; });
+    window().Type(kAccessKey, kDemoAccessKey);
+    window().Click(kDesktop);
+    EXPECT_EQ(window().Text(kStatusLine), L"正在请求远程桌面...");
+    ASSERT_TRUE(window().WaitForIdle());
+    EXPECT_EQ(window().Text(kStatusLine), L"远程桌面失败：无远程桌面");
+    EXPECT_EQ(RequestsTo("/api/devices/SITE-0001/remote-desktop/session").size(), 1u);
+}
+
+TEST_F(WindowCommandsTest, CopyWithAnEmptyKeyLeavesTheClipboardAlone) {
+    Open();
+    ASSERT_TRUE(CopyTextToClipboard(nullptr, L"held by another program"));
+    window().Type(kAccessKey, L"   ");
+    window().Click(kCopy);
+    EXPECT_EQ(window().LogLines().back(), L"当前没有可复制的密钥。");
+    EXPECT_EQ(ReadClipboardText(), L"held by another program");
+}
+
+TEST_F(WindowCommandsTest, CopyPutsTheTrimmedKeyOnTheClipboard) {
+    Open();
+    window().Type(kAccessKey, L" OVK-COPY-ME ");
+    window().Click(kCopy);
+    EXPECT_EQ(window().LogLines().back(), L"接入密钥已复制。");
+    EXPECT_EQ(ReadClipboardText(), L"OVK-COPY-ME");
+    EXPECT_EQ(window().Text(kStatusLine), L"就绪。") << "copying is no worker command";
 }
 
 }  // namespace
