@@ -118,8 +118,33 @@ exe="$root/build/windows/demo/Ostrevane.Client.exe"
 # --- Wine prefix of the demo -----------------------------------------------------------------------
 export WINEPREFIX="$HOME/.cache/ostrevane/wineprefix-demo"
 export WINEDEBUG=-all
+mkdir -p "$(dirname "$WINEPREFIX")"
 exec 8>"$WINEPREFIX.demo-lock"
 flock -n 8 || die "another demo is running with $WINEPREFIX"
+# Wine's desktop process keeps the display it started with: end any server left from an earlier
+# run, so that everything starts afresh on this run's display.
+[[ -d $WINEPREFIX ]] && /usr/lib/wine/wineserver -k >/dev/null 2>&1
+
+# --- Display -----------------------------------------------------------------------------------------
+if [[ -z ${DISPLAY:-} || -n $screenshots ]]; then
+    rm -f "$out/xvfb.display"
+    Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$out/xvfb.display" >"$out/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for (( i = 0; i < 100; i++ )); do
+        [[ -s $out/xvfb.display ]] && break
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    [[ -s $out/xvfb.display ]] || die "Xvfb did not start; see $out/xvfb.log"
+    export DISPLAY=":$(tr -d '[:space:]' <"$out/xvfb.display")"
+    if (( ! auto )); then
+        say "there is no display to interact with: running the automatic walk-through (as --auto)"
+        auto=1
+    fi
+    say "private X display $DISPLAY (Xvfb): screenshots go to $out"
+fi
+
+# The prefix and its warmed-up server start only now, with the display in place.
 tools/wine-prefix.sh || die "the Wine prefix could not be prepared"
 wine_started=1
 # A first run: no settings file from an earlier demo.
@@ -158,25 +183,6 @@ PY
 requests_to() {
     admin requests | /usr/bin/python3 -c 'import json,sys; print(sum(r["path"] == sys.argv[1] for r in json.load(sys.stdin)))' "$1"
 }
-
-# --- Display -----------------------------------------------------------------------------------------
-if [[ -z ${DISPLAY:-} || -n $screenshots ]]; then
-    rm -f "$out/xvfb.display"
-    Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$out/xvfb.display" >"$out/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for (( i = 0; i < 100; i++ )); do
-        [[ -s $out/xvfb.display ]] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    [[ -s $out/xvfb.display ]] || die "Xvfb did not start; see $out/xvfb.log"
-    export DISPLAY=":$(tr -d '[:space:]' <"$out/xvfb.display")"
-    if (( ! auto )); then
-        say "there is no display to interact with: running the automatic walk-through (as --auto)"
-        auto=1
-    fi
-    say "private X display $DISPLAY (Xvfb): screenshots go to $out"
-fi
 
 # --- The client ----------------------------------------------------------------------------------------
 ( cd "$out" && exec "$root/tools/wine-run" "$exe" ) >"$out/client.out" 2>&1 </dev/null &
