@@ -8,6 +8,7 @@
 #include <random>
 #include <string>
 
+#include "app/unique_handle.h"
 #include "settings/text_utils.h"
 #include "support/engine_fixture.h"
 #include "support/process_footprint.h"
@@ -215,6 +216,21 @@ protected:
         ExpectInjectedReply(identifier, "fragmented message with control frames");
     }
 };
+
+// The measure itself must see what the process takes: Wine's own counters answer 0.
+TEST(ProcessFootprintMeasure, SeesHandlesAndMemoryThatTheProcessTakes) {
+    const ProcessFootprint before = MeasureProcessFootprint();
+    std::vector<UniqueKernelHandle> events;
+    for (int i = 0; i < 5; ++i) {
+        events.emplace_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+    }
+    std::vector<std::uint8_t> block(8u << 20, 1);
+    const ProcessFootprint holding = MeasureProcessFootprint();
+    EXPECT_GE(holding.handles, before.handles + 5);
+    EXPECT_GE(holding.privateBytes, before.privateBytes + (8u << 20) - (1u << 20)) << static_cast<int>(block[4096]);
+    events.clear();
+    EXPECT_LE(MeasureProcessFootprint().handles, before.handles);
+}
 
 TEST_F(HostileRelayTest, SurvivesEveryRelayFaultWithoutGrowing) {
     TunnelEngine engine(Options());

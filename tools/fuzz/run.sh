@@ -32,10 +32,11 @@ for tool in clang++-14 cmake ninja; do
     command -v "$tool" >/dev/null || { echo "run.sh: $tool is missing (tools/setup.sh installs it)" >&2; exit 2; }
 done
 cmake -S tools/fuzz/cmake -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 -DCMAKE_BUILD_TYPE= >/dev/null
-cmake --build "$build" -- -j"$(nproc)" "${targets[@]/%/_fuzzer}" | grep -v '^\[' || true
-for t in "${targets[@]}"; do
-    [[ -x "$build/${t}_fuzzer" ]] || { echo "run.sh: ${t}_fuzzer was not built" >&2; exit 1; }
-done
+if ! cmake --build "$build" -- -j"$(nproc)" "${targets[@]/%/_fuzzer}" >"$build/build.log" 2>&1; then
+    cat "$build/build.log" >&2
+    echo "run.sh: the fuzz targets did not build" >&2
+    exit 1
+fi
 
 export ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:symbolize=1}"
 export UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}"
