@@ -13,6 +13,7 @@ PACKAGES=(
     python3-aiohttp python3-pytest
     xvfb xdotool x11-apps imagemagick fonts-wqy-microhei
     iproute2
+    clang-14 libfuzzer-14-dev libclang-rt-14-dev
 )
 
 missing=()
