@@ -12,7 +12,6 @@
 #include "support/divert_harness.h"
 #include "support/engine_fixture.h"
 #include "support/reference_service.h"
-#include "support/request_log.h"
 #include "support/service_client.h"
 #include "support/state_guards.h"
 #include "support/test_files.h"
@@ -124,7 +123,7 @@ TEST(ClientProcessTest, ClosingDuringASlowWorkerStopsTheTunnelFirstAndEndsAfterT
     PostFault(R"({"name":"delay-http","ms":4000,"count":1,"pathPrefix":"/api/devices/resolve"})");
     const auto commandPosted = std::chrono::steady_clock::now();
     client.PostCommand(kGetNetworks);
-    ASSERT_TRUE(WaitUntil([] { return RequestsTo("/api/devices/resolve").size() == 1; }, seconds(10)));
+    ASSERT_TRUE(WaitUntil([] { return CallsTo("/api/devices/resolve").size() == 1; }, seconds(10)));
     client.Close();
 
     ASSERT_TRUE(WaitUntil([] { return LiveRelays() == 0; }, seconds(3))) << "closing stops the tunnel at once";

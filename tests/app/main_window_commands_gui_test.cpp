@@ -9,7 +9,6 @@
 #include "settings/settings_file.h"
 #include "support/demo_scenario.h"
 #include "support/reference_service.h"
-#include "support/request_log.h"
 #include "support/service_window_fixture.h"
 #include "tunnel/tunnel_engine.h"
 
@@ -52,7 +51,7 @@ TEST_F(WindowCommandsTest, GetNetworksFillsTheTargetNetworkListWithAllAndTheSite
     EXPECT_EQ(window().Text(kProfileName), L"演示现场");
     EXPECT_EQ(window().NewLogLinesSince(before),
               (std::vector<std::wstring>{L"正在获取现场端网段...", L"已获取现场端 SITE-0001 的共享网段。"}));
-    const auto requests = RequestsTo("/api/devices/resolve");
+    const auto requests = CallsTo("/api/devices/resolve");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].body, "{\"deviceSecret\":\"OVK-DEMO-7F3A-2C91-5E08\"}") << "the typed key was used";
     ClientState saved;
@@ -88,7 +87,7 @@ TEST_F(WindowCommandsTest, ConnectDisablesTheCommandsWhileItRunsAndShowsTheTunne
     EXPECT_EQ(window().ComboEntries(kTargetNetwork), (std::vector<std::wstring>{L"ALL", L"192.168.1.0/24"}))
         << "the granted routes are the target networks on offer";
     EXPECT_EQ(window().ComboSelection(kTargetNetwork), L"192.168.1.0/24");
-    const auto requests = RequestsTo("/api/connections/request");
+    const auto requests = CallsTo("/api/connections/request");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_NE(requests[0].body.find("\"targetNetwork\":\"192.168.1.0/24\""), std::string::npos)
         << "the network shown in the list was requested: " << requests[0].body;
@@ -110,9 +109,9 @@ TEST_F(WindowCommandsTest, ASecondPressWhileBusyDoesNothingAndLogsNothing) {
     EXPECT_EQ(window().Text(kStatusLine), L"正在请求连接授权...");
 
     ASSERT_TRUE(window().WaitForIdle());
-    EXPECT_EQ(RequestsTo("/api/connections/request").size(), 1u) << "one worker ran";
-    EXPECT_TRUE(RequestsTo("/api/devices/resolve").empty());
-    EXPECT_EQ(RequestsTo("/api/connections/").size(), 1u) << "no disconnect was reported";
+    EXPECT_EQ(CallsTo("/api/connections/request").size(), 1u) << "one worker ran";
+    EXPECT_TRUE(CallsTo("/api/devices/resolve").empty());
+    EXPECT_EQ(CallsTo("/api/connections/").size(), 1u) << "no disconnect was reported";
 }
 
 TEST_F(WindowCommandsTest, DisconnectStopsTheTunnelAndEndsTheSession) {
@@ -138,7 +137,7 @@ TEST_F(WindowCommandsTest, DisconnectStopsTheTunnelAndEndsTheSession) {
     EXPECT_EQ(lines[0], L"正在停止软件隧道...");
     EXPECT_EQ(lines[1], L"软件隧道已停止。");
     EXPECT_EQ(lines[2], L"远程调试会话已断开。");
-    EXPECT_EQ(RequestsTo("/api/connections/" + std::string(connectionId.begin(), connectionId.end()) + "/disconnect").size(), 1u);
+    EXPECT_EQ(CallsTo("/api/connections/" + std::string(connectionId.begin(), connectionId.end()) + "/disconnect").size(), 1u);
 }
 
 TEST_F(WindowCommandsTest, TheTestButtonMeasuresTheTypedAddress) {
@@ -160,7 +159,7 @@ TEST_F(WindowCommandsTest, TheDesktopButtonRequestsARemoteDesktopSession) {
     EXPECT_EQ(window().Text(kStatusLine), L"正在请求远程桌面...");
     ASSERT_TRUE(window().WaitForIdle());
     EXPECT_EQ(window().Text(kStatusLine), L"远程桌面失败：无远程桌面");
-    EXPECT_EQ(RequestsTo("/api/devices/SITE-0001/remote-desktop/session").size(), 1u);
+    EXPECT_EQ(CallsTo("/api/devices/SITE-0001/remote-desktop/session").size(), 1u);
 }
 
 TEST_F(WindowCommandsTest, CopyWithAnEmptyKeyLeavesTheClipboardAlone) {

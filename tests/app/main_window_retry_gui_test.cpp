@@ -9,7 +9,6 @@
 #include "app/retry_rule.h"
 #include "support/demo_scenario.h"
 #include "support/reference_service.h"
-#include "support/request_log.h"
 #include "support/service_window_fixture.h"
 
 namespace ostrevane::testing {
@@ -57,7 +56,7 @@ TEST_F(WindowRetryTest, DeviceOfflineIsRetriedEveryFiveSecondsUntilTheServiceAcc
     EXPECT_FALSE(window().record().retryTimerArmed) << "a connection disarms the timer";
     EXPECT_NE(window().Text(kStatusLine).find(L"工程师端软件隧道已启动：" + window().record().state.connectionId), std::wstring::npos);
 
-    const auto requests = RequestsTo("/api/connections/request");
+    const auto requests = CallsTo("/api/connections/request");
     ASSERT_EQ(requests.size(), 3u);
     for (std::size_t i = 1; i < requests.size(); ++i) {
         const double gap = requests[i].time - requests[i - 1].time;
@@ -79,6 +78,7 @@ TEST_F(WindowRetryTest, ANonRetryableRefusalDoesNotArmTheTimer) {
 TEST_F(WindowRetryTest, ATickWhileAWorkerRunsIsSkipped) {
     RefuseAuthorizations("");
     ConnectAndFail();
+    KillTimer(window().window(), kRetryTimerId);  // the test delivers the tick itself, at a known moment
     PostFault(R"({"name":"delay-http","ms":1500,"count":1,"pathPrefix":"/api/devices/resolve"})");
     window().Click(kGetNetworks);
     ASSERT_TRUE(window().record().busy.load());
@@ -89,7 +89,7 @@ TEST_F(WindowRetryTest, ATickWhileAWorkerRunsIsSkipped) {
     ASSERT_TRUE(window().WaitForIdle());
     EXPECT_EQ(window().NewLogLinesSince(before), std::vector<std::wstring>{L"已获取现场端 SITE-0001 的共享网段。"})
         << "the tick was not queued behind the worker";
-    EXPECT_EQ(RequestsTo("/api/connections/request").size(), 1u);
+    EXPECT_EQ(CallsTo("/api/connections/request").size(), 1u);
     EXPECT_TRUE(window().record().retryTimerArmed) << "the refusal code still stands";
 }
 
@@ -104,7 +104,7 @@ TEST_F(WindowRetryTest, DisconnectStopsTheRetries) {
 
     window().PumpFor(seconds(6));
     EXPECT_EQ(window().LogLines().size(), before) << "no tick started a worker";
-    EXPECT_EQ(RequestsTo("/api/connections/request").size(), 1u);
+    EXPECT_EQ(CallsTo("/api/connections/request").size(), 1u);
 }
 
 }  // namespace

@@ -10,7 +10,6 @@
 #include "app/window_commands.h"
 #include "settings/settings_file.h"
 #include "support/reference_service.h"
-#include "support/request_log.h"
 #include "support/service_window_fixture.h"
 
 namespace ostrevane::testing {
@@ -69,7 +68,7 @@ TEST_F(WorkerRunnerTest, AStandardExceptionCleansUpTheSessionAndReportsItsText) 
     EXPECT_TRUE(state.connectionId.empty());
     EXPECT_TRUE(state.assignedAddress.empty());
     EXPECT_TRUE(state.routesText.empty());
-    const auto reports = RequestsTo("/api/connections/c-held/disconnect");
+    const auto reports = CallsTo("/api/connections/c-held/disconnect");
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].body, "{\"engineerId\":\"ENG-20000001\",\"reason\":\"本地隧道启动失败\"}");
     EXPECT_TRUE(window().Enabled(kConnect));
@@ -89,7 +88,7 @@ TEST_F(WorkerRunnerTest, AnythingElseIsAnUnknownErrorWithoutCleanUp) {
     EXPECT_EQ(window().Text(kStatusLine), L"Unknown error.");
     EXPECT_EQ(window().LogLines().back(), L"Unknown error.");
     EXPECT_EQ(window().record().state.connectionId, L"c-held") << "nothing was cleaned up";
-    EXPECT_TRUE(RequestsTo("/api/").empty()) << "no disconnect was reported";
+    EXPECT_TRUE(CallsTo("/api/").empty()) << "no disconnect was reported";
     EXPECT_FALSE(window().record().busy.load());
 }
 

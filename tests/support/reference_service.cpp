@@ -45,10 +45,21 @@ std::vector<RecordedCall> RecordedCalls() {
     const JsonValue data = ServiceData(L"GET", L"/admin/requests");
     if (const auto* list = std::get_if<JsonArray>(&data)) {
         for (const JsonValue& entry : *list) {
-            calls.push_back({JsonText(entry, L"method"), JsonText(entry, L"target"), JsonText(entry, L"body")});
+            calls.push_back({JsonText(entry, L"method"), JsonText(entry, L"target"), JsonText(entry, L"body"),
+                             JsonNumber(entry, L"time")});
         }
     }
     return calls;
+}
+
+std::vector<RecordedCall> CallsTo(const std::string& targetPrefix) {
+    std::vector<RecordedCall> matching;
+    for (RecordedCall& call : RecordedCalls()) {
+        if (call.target.rfind(targetPrefix, 0) == 0) {
+            matching.push_back(std::move(call));
+        }
+    }
+    return matching;
 }
 
 void PostFault(const std::string& faultJson) { ServiceData(L"POST", L"/admin/fault", faultJson); }
