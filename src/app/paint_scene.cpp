@@ -1,10 +1,9 @@
 #include "app/paint_scene.h"
 
-#include <algorithm>
-
 #include "app/button_colors.h"
 #include "app/display_text.h"
 #include "app/palette.h"
+#include "app/window_layout.h"
 
 namespace ostrevane {
 namespace {
@@ -87,7 +86,7 @@ void AddPageCards(PaintScene& scene, const PaintModel& model) {
     label(560, L"档案名称");
     label(638, L"已保存档案");
 
-    const int logTop = LogCardTop(model.clientHeight);
+    const int logTop = StatusCardTop(model.clientHeight);  // the card frames the status line
     AddCard(scene, {kPageLeft, logTop, right, bottom - 26});
     title(logTop + 18, logTop + 50, L"日志");
 }
@@ -104,8 +103,6 @@ ConnectionStatusText DescribeConnection(const PaintModel& model) {
     }
     return {false, L"未连接", L"粘贴现场端密钥即可连接"};
 }
-
-int LogCardTop(int clientHeight) { return std::clamp(clientHeight - 132, 642, 736); }
 
 PaintScene BuildMainWindowScene(const PaintModel& model) {
     PaintScene scene;

@@ -80,10 +80,6 @@ struct ConnectionStatusText {
 };
 ConnectionStatusText DescribeConnection(const PaintModel& model);
 
-// Top of the connect page's log card, which frames the status line: client height - 132, kept
-// within 642..736.
-int LogCardTop(int clientHeight);
-
 // Background, sidebar, header tabs and the selected page's cards, in drawing order.
 PaintScene BuildMainWindowScene(const PaintModel& model);
 

@@ -237,11 +237,8 @@ TEST(PageCards, ConnectPageHasThreeCardsWithTitlesAndLabels) {
 }
 
 TEST(PageCards, LogCardTopStaysWithin642And736) {
-    EXPECT_EQ(LogCardTop(700), 642);
-    EXPECT_EQ(LogCardTop(774), 642);
-    EXPECT_EQ(LogCardTop(775), 643);
-    EXPECT_EQ(LogCardTop(868), 736);
-    EXPECT_EQ(LogCardTop(2000), 736);
+    EXPECT_EQ(PageCards(BuildMainWindowScene(Model(1204, 700, 0))).back(), (PaintRect{360, 642, 1176, 674}));
+    EXPECT_EQ(PageCards(BuildMainWindowScene(Model(1204, 775, 0))).back(), (PaintRect{360, 643, 1176, 749}));
     const PaintScene tall = BuildMainWindowScene(Model(1600, 1200, 0));
     EXPECT_EQ(PageCards(tall).back(), (PaintRect{360, 736, 1572, 1174}));
     EXPECT_EQ(TextAt(tall, {382, 754, 1550, 786}).text, L"日志");

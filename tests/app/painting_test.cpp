@@ -5,7 +5,9 @@
 
 #include <string>
 
+#include "app/main_window.h"
 #include "app/palette.h"
+#include "app/window_controls.h"
 #include "support/paint_surface.h"
 
 namespace ostrevane {
@@ -13,8 +15,6 @@ namespace {
 
 using palette::Rgb;
 using testing::CountGdiObjects;
-using testing::MakeWindowBrushes;
-using testing::MakeWindowFonts;
 using testing::PaintSurface;
 
 constexpr int kWidth = 1220;
@@ -36,6 +36,8 @@ PaintModel Model(std::uint8_t page, bool running, bool relayConnected) {
 
 class PaintingTest : public ::testing::Test {
 protected:
+    PaintingTest() { CreateFontsAndBrushes(window_); }
+
     void Paint(const PaintModel& model) { PaintMainWindow(surface_.dc(), model, fonts_); }
 
     // Draws a button of this id and state at (100, 100)-(196, 138); text comes from the item's
@@ -51,8 +53,9 @@ protected:
         DrawOwnerButton(item, fonts_);
     }
 
+    MainWindow window_;  // only its fonts and brushes, made the way the window makes them
     PaintSurface surface_{kWidth, kHeight};
-    WindowFonts fonts_ = MakeWindowFonts();
+    const WindowFonts& fonts_ = window_.fonts;
 };
 
 TEST_F(PaintingTest, BackgroundFillsEverythingOutsideTheCards) {
@@ -168,7 +171,7 @@ TEST_F(PaintingTest, ButtonTextIsDrawnInsideTheButton) {
 }
 
 TEST_F(PaintingTest, ControlColoursForInputsAndStatics) {
-    const WindowBrushes brushes = MakeWindowBrushes();
+    const WindowBrushes& brushes = window_.brushes;
     HDC dc = surface_.dc();
     EXPECT_EQ(ColorControl(WM_CTLCOLOREDIT, dc, brushes), brushes.input.get());
     EXPECT_EQ(GetBkMode(dc), OPAQUE);

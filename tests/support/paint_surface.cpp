@@ -9,13 +9,6 @@ std::uint32_t ToColorRef(std::uint32_t dibPixel) {  // 0x00RRGGBB -> 0x00BBGGRR
     return RGB((dibPixel >> 16) & 0xFF, (dibPixel >> 8) & 0xFF, dibPixel & 0xFF);
 }
 
-UniqueFont FontLike(const LOGFONTW& base, LONG height, LONG weight) {
-    LOGFONTW font = base;
-    font.lfHeight = height;
-    font.lfWeight = weight;
-    return UniqueFont(CreateFontIndirectW(&font));
-}
-
 }  // namespace
 
 PaintSurface::PaintSurface(int width, int height) : width_(width), height_(height) {
@@ -64,27 +57,6 @@ void PaintSurface::Fill(std::uint32_t color) {
     const UniqueBrush brush(CreateSolidBrush(color));
     const RECT all{0, 0, width_, height_};
     FillRect(dc_, &all, brush.get());
-}
-
-WindowFonts MakeWindowFonts() {
-    NONCLIENTMETRICSW metrics{};
-    metrics.cbSize = sizeof(metrics);
-    SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
-    const LOGFONTW& base = metrics.lfMessageFont;
-    WindowFonts fonts;
-    fonts.body = FontLike(base, -16, FW_NORMAL);
-    fonts.title = FontLike(base, -30, FW_BOLD);
-    fonts.heading = FontLike(base, -20, FW_BOLD);
-    fonts.subheading = FontLike(base, -17, FW_BOLD);
-    fonts.button = FontLike(base, -14, FW_BOLD);
-    return fonts;
-}
-
-WindowBrushes MakeWindowBrushes() {
-    WindowBrushes brushes;
-    brushes.background.reset(CreateSolidBrush(kBackgroundColor));
-    brushes.input.reset(CreateSolidBrush(kInputColor));
-    return brushes;
 }
 
 std::size_t CountGdiObjects() {

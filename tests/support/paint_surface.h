@@ -1,5 +1,5 @@
-// Test support for painting: a 32-bit memory surface to paint into and read pixels back from,
-// window fonts made the way the window makes them, and the process's count of GDI objects.
+// Test support for painting: a 32-bit memory surface to paint into and read pixels back from, and
+// the process's count of GDI objects.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +8,6 @@
 #include <cstdint>
 
 #include "app/unique_handle.h"
-#include "app/window_theme.h"
 
 namespace ostrevane::testing {
 
@@ -38,11 +37,6 @@ private:
     HGDIOBJ previous_ = nullptr;  // the DC's own bitmap, put back before deletion
     const std::uint32_t* bits_ = nullptr;
 };
-
-// The five fonts of the main window: copies of the system message font with the window's heights
-// and weights.
-WindowFonts MakeWindowFonts();
-WindowBrushes MakeWindowBrushes();
 
 // Live GDI objects of this process. Uses GetGuiResources; where that is not implemented (Wine
 // answers 0) it counts the handle-table entries that GetObjectType accepts.
