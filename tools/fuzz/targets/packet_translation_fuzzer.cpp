@@ -203,7 +203,11 @@ public:
 
         const std::vector<std::uint8_t>& packet = fake_.captured;
         if (fake_.overstateLength) {
-            return;  // the loop took whatever its buffer held; only memory safety is asked here
+            // The loop took whatever its buffer held; only memory safety is asked here. Whatever
+            // it queued must not be mistaken for the next packet's translation.
+            FUZZ_CHECK(path_.sendQueue.Size() <= queuedBefore + 1);
+            path_.sendQueue.Clear();
+            return;
         }
         const auto view = ValidatePacket(packet);
         if (!view) {
