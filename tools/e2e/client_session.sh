@@ -37,18 +37,20 @@ client_online() {
 client_disconnect() {
     echo disconnect >&7 || return 1
     e2e_wait_line "$E2E_LOG/session.out" '^disconnect' 60 | grep -vq 'Error' || return 1
-    e2e_wait_for 20 bash -c "! kill -0 $SESSION_PID"
+    e2e_wait_for 20 session_gone
 }
+
+session_gone() { ! kill -0 "$SESSION_PID" 2>/dev/null; }
 
 client_stop() {
     if [[ -n "$SESSION_PID" ]] && kill -0 "$SESSION_PID" 2>/dev/null; then
         echo disconnect >&7 2>/dev/null
-        e2e_wait_for 20 bash -c "! kill -0 $SESSION_PID"
+        e2e_wait_for 20 session_gone
     fi
     exec 7>&- 2>/dev/null
     SESSION_PID=""
 }
 
 client_after_disconnect_checks() {
-    check "the session program ended after the disconnect" bash -c "! kill -0 $SESSION_PID 2>/dev/null"
+    check "the session program ended after the disconnect" session_gone
 }

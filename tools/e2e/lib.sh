@@ -169,7 +169,8 @@ e2e_start_site() {
 
 e2e_start_service() {
     local line
-    e2e_start service "$NS_ENG" "$E2E_PYTHON" "$E2E_ROOT/tools/reference_service/service.py" --port 0 \
+    e2e_start service "$NS_ENG" "$E2E_PYTHON" "$E2E_ROOT/tools/reference_service/service.py" \
+        --port "${E2E_SERVICE_PORT:-0}" \
         --scenario "$E2E_ROOT/tools/e2e/scenario.json" --site "tun:$TUN_SITE@$NS_SITE" "$@"
     line=$(e2e_wait_line "$E2E_LOG/service.out" '^ready ' 15) || return 1
     SERVICE_PORT=${line##*port=}
