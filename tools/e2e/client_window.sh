@@ -17,6 +17,7 @@ SERVICE_FIXED_PORT=18650
 WINDOW_PID=""
 WINDOW_ID=""
 THREADS_BEFORE=""
+THREADS_ONLINE=""
 
 client_check_build() {
     [[ -f "$CLIENT_EXE" ]] && return 0
@@ -70,8 +71,8 @@ client_start() {
 client_connect() {
     [[ -n "$WINDOW_ID" ]] || return 1
     click 500 247
-    x_tool xdotool key --window "$WINDOW_ID" Home shift+End >/dev/null 2>&1
-    x_tool xdotool type --window "$WINDOW_ID" --delay 20 "$ACCESS_KEY" >/dev/null 2>&1
+    x_tool xdotool key Home shift+End >/dev/null 2>&1
+    x_tool xdotool type --delay 20 "$ACCESS_KEY" >/dev/null 2>&1
     click "$GET_NETWORKS_X" "$BUTTON_Y"
     e2e_wait_for 30 test "$(requests_to /api/devices/resolve)" -gt 0 || return 1
     e2e_wait_for 30 pixel_is "$CONNECT_FILL_X" "$BUTTON_Y" "$IDLE_BUTTON" || return 1
@@ -79,11 +80,12 @@ client_connect() {
     # Both site networks: "ALL" is the first entry of the target-network list.
     click 470 346
     sleep 0.5
-    x_tool xdotool key --window "$WINDOW_ID" Home Return >/dev/null 2>&1
+    x_tool xdotool key Home Return >/dev/null 2>&1
     sleep 0.5
     screenshot 1-before-connect
     click "$CONNECT_X" "$BUTTON_Y"
     e2e_wait_for 90 client_online || { screenshot failed-connect; return 1; }
+    THREADS_ONLINE=$(client_threads)
     screenshot 2-online
 }
 
@@ -109,11 +111,14 @@ client_stop() {
 
 threads_back() {
     local now; now=$(client_threads)
-    echo "client threads: $THREADS_BEFORE after getting the networks, $now after the disconnect" >>"$E2E_LOG/checks.txt"
+    echo "client threads: $THREADS_BEFORE after getting the networks, $THREADS_ONLINE online," \
+        "$now after the disconnect" >>"$E2E_LOG/checks.txt"
     [[ -n "$THREADS_BEFORE" && "$now" -gt 0 && "$now" -le "$THREADS_BEFORE" ]]
 }
 
 client_after_disconnect_checks() {
+    # The count is meaningful: the tunnel's five threads were there while it ran.
+    check "the tunnel's threads ran while online" test "$((THREADS_ONLINE - THREADS_BEFORE))" -ge 5
     check "no tunnel thread is left in the client" e2e_wait_for 10 threads_back
     check "the client still runs after the disconnect" kill -0 "$WINDOW_PID"
     check "closing the window ends the client" client_stop
