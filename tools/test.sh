@@ -20,6 +20,9 @@ if [[ -n "$python_tests" ]]; then
     /usr/bin/python3 -m pytest -q -p no:cacheprovider tools || status=1
 fi
 
+# Every reader of outside bytes, fuzzed natively with sanitizers for a bounded time each.
+tools/fuzz/run.sh --seconds 20 || status=1
+
 if (( status )); then
     echo "test: FAILED" >&2
 else

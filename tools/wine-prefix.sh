@@ -20,21 +20,30 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 exec 9>"$WINEPREFIX.lock"
 flock 9
 
+created=0
 if [[ ! -f "$WINEPREFIX/.ostrevane-ready" ]]; then
+    created=1
     echo "wine-prefix: creating $WINEPREFIX"
     "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
-    "$WINESERVER" -w
-    # Chinese UI text: link the default UI font to a CJK font and make Uniscribe fall back to it.
-    "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
-        /v 'DejaVu Sans' /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 || true
-    "$WINE" reg add 'HKCU\Software\Wine\Uniscribe\Fallback' \
-        /v 696e6168 /t REG_SZ /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 || true
     "$WINESERVER" -w
     if [[ ! -d "$WINEPREFIX/drive_c/windows" ]]; then
         echo "wine-prefix: wineboot did not create $WINEPREFIX" >&2
         exit 1
     fi
     touch "$WINEPREFIX/.ostrevane-ready"
+fi
+# Chinese UI text: link the default UI font, regular and bold (the bold face needs its own link), to
+# a CJK font and make Uniscribe fall back to it. The marker makes older prefixes catch up once.
+if [[ ! -f "$WINEPREFIX/.ostrevane-fonts-2" ]]; then
+    for face in 'DejaVu Sans' 'DejaVu Sans Bold'; do
+        "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+            /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 || true
+    done
+    "$WINE" reg add 'HKCU\Software\Wine\Uniscribe\Fallback' \
+        /v 696e6168 /t REG_SZ /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 || true
+    # A new prefix has no persistent server yet: wait until the registry is on disk.
+    (( created )) && "$WINESERVER" -w
+    touch "$WINEPREFIX/.ostrevane-fonts-2"
 fi
 flock -u 9
 

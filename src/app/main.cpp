@@ -1,4 +1,8 @@
-// GUI entry point of the client.
+// GUI entry point of the client: the command line is not read.
 #include <windows.h>
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+#include "app/application.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand) {
+    return ostrevane::RunClient(instance, showCommand);
+}

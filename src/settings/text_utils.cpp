@@ -90,6 +90,13 @@ bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b) {
            });
 }
 
+std::wstring LowerCaseText(std::wstring text) {
+    for (wchar_t& c : text) {
+        c = static_cast<wchar_t>(std::towlower(c));
+    }
+    return text;
+}
+
 std::wstring JoinLines(const std::vector<std::wstring>& items, const std::wstring& separator) {
     std::wstring joined;
     for (std::size_t i = 0; i < items.size(); ++i) {

@@ -28,6 +28,9 @@ std::wstring PercentEncode(const std::wstring& text);
 // Case-insensitive equality per character (towlower), like _wcsicmp == 0.
 bool EqualsIgnoringCase(const std::wstring& a, const std::wstring& b);
 
+// Every character through towlower; for case-insensitive searches inside a text.
+std::wstring LowerCaseText(std::wstring text);
+
 // Joins items with a separator ("\r\n" for the list fields of the settings).
 std::wstring JoinLines(const std::vector<std::wstring>& items, const std::wstring& separator = L"\r\n");
 

@@ -4,8 +4,16 @@
 
 #include <memory>
 
-#include "app/unique_handle.h"
 #include "tunnel/divert_types.h"
+
+#ifdef _WIN32
+#include "app/unique_handle.h"
+#else
+namespace ostrevane {
+// Native builds of the packet code load no library: tables there are always built by hand.
+struct UniqueModule {};
+}  // namespace ostrevane
+#endif
 
 namespace ostrevane {
 

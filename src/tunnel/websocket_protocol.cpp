@@ -154,7 +154,7 @@ int ReadAheadSource::Receive(std::uint8_t* buffer, int length) {
     return static_cast<int>(count);
 }
 
-FrameRead ReadFrame(ByteSource& source, Frame& frame) {
+FrameRead ReadFrame(ByteSource& source, Frame& frame, std::size_t messageSoFar) {
     std::uint8_t header[8];
     if (!ReceiveExactly(source, header, 2)) {
         return FrameRead::kReceiveFailed;
@@ -170,7 +170,11 @@ FrameRead ReadFrame(ByteSource& source, Frame& frame) {
         }
         length = ReadBigEndian(header, size);
     }
-    if (length > kMaxFramePayload) {
+    // Fragments of one message must not add up past what one frame may carry either; control
+    // frames in between are not part of the message.
+    const bool data = frame.opcode == kBinary || frame.opcode == kContinuation;
+    const std::size_t limit = data ? kMaxFramePayload - std::min(messageSoFar, kMaxFramePayload) : kMaxFramePayload;
+    if (length > limit) {
         return FrameRead::kTooLarge;
     }
     std::uint8_t mask[4] = {};
@@ -194,7 +198,7 @@ bool ReadMessage(ByteSource& source, const std::function<void(std::span<const st
     message.clear();
     Frame frame;
     for (;;) {
-        if (ReadFrame(source, frame) != FrameRead::kOk || frame.opcode == kClose) {
+        if (ReadFrame(source, frame, message.size()) != FrameRead::kOk || frame.opcode == kClose) {
             message.clear();
             return false;
         }

@@ -50,7 +50,8 @@ enum Opcode : std::uint8_t {
     kPong = 0xA,
 };
 
-inline constexpr std::size_t kMaxFramePayload = 4u * 1024 * 1024;  // larger frames end the connection
+// Larger frames end the connection, and so does a fragmented message that grows larger.
+inline constexpr std::size_t kMaxFramePayload = 4u * 1024 * 1024;
 inline constexpr std::size_t kMaxHandshakeResponse = 16384;         // bytes held before giving up
 
 // The whole upgrade request. The Host header names the port unless it is 80; the key is the fixed
@@ -91,12 +92,15 @@ struct Frame {
 
 enum class FrameRead { kOk, kReceiveFailed, kTooLarge };
 
-// Reads one frame; a length above 4 MiB is refused before any payload byte is read.
-FrameRead ReadFrame(ByteSource& source, Frame& frame);
+// Reads one frame; a length above 4 MiB is refused before any payload byte is read, and so is a
+// binary or continuation frame that would take the message it continues (messageSoFar bytes
+// already joined) past 4 MiB.
+FrameRead ReadFrame(ByteSource& source, Frame& frame, std::size_t messageSoFar = 0);
 
 // Reads frames until one binary message is whole: binary and continuation payloads are joined,
 // pings are handed to answerPing (their payload, for the pong), text, pong and reserved opcodes
-// are skipped. False on a close frame, a failed read, a frame above 4 MiB or an empty message.
+// are skipped. False on a close frame, a failed read, a frame above 4 MiB, fragments that add
+// up to more than 4 MiB, or an empty message.
 bool ReadMessage(ByteSource& source, const std::function<void(std::span<const std::uint8_t>)>& answerPing,
                  std::vector<std::uint8_t>& message);
 

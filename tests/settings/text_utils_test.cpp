@@ -83,5 +83,12 @@ TEST(TextUtilities, SurviveArbitraryInput) {
     }
 }
 
+TEST(LowerCaseText, EveryCharacterLoweredNothingElseChanged) {
+    EXPECT_EQ(LowerCaseText(L"RustDesk - 318 ABC"), L"rustdesk - 318 abc");
+    EXPECT_EQ(LowerCaseText(L"C:\\ProgramData\\Ostrevane"), L"c:\\programdata\\ostrevane");
+    EXPECT_EQ(LowerCaseText(L"中文-X"), L"中文-x");
+    EXPECT_EQ(LowerCaseText(L""), L"");
+}
+
 }  // namespace
 }  // namespace ostrevane

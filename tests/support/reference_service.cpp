@@ -40,6 +40,28 @@ Grant RequestGrant(const std::wstring& engineerId, const std::wstring& targetNet
     return grant;
 }
 
+std::vector<RecordedCall> RecordedCalls() {
+    std::vector<RecordedCall> calls;
+    const JsonValue data = ServiceData(L"GET", L"/admin/requests");
+    if (const auto* list = std::get_if<JsonArray>(&data)) {
+        for (const JsonValue& entry : *list) {
+            calls.push_back({JsonText(entry, L"method"), JsonText(entry, L"target"), JsonText(entry, L"body"),
+                             JsonNumber(entry, L"time")});
+        }
+    }
+    return calls;
+}
+
+std::vector<RecordedCall> CallsTo(const std::string& targetPrefix) {
+    std::vector<RecordedCall> matching;
+    for (RecordedCall& call : RecordedCalls()) {
+        if (call.target.rfind(targetPrefix, 0) == 0) {
+            matching.push_back(std::move(call));
+        }
+    }
+    return matching;
+}
+
 void PostFault(const std::string& faultJson) { ServiceData(L"POST", L"/admin/fault", faultJson); }
 
 void ResetService() { ServiceData(L"POST", L"/admin/reset", "{\"keepScenario\":true}"); }

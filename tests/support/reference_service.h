@@ -26,6 +26,19 @@ struct Grant {
 Grant RequestGrant(const std::wstring& engineerId, const std::wstring& targetNetwork = L"ALL",
                    const std::wstring& accessKey = kDemoAccessKey, const std::wstring& deviceNumber = kDemoDeviceNumber);
 
+// One request from the service's request log: method, target as sent, body as UTF-8, and when it
+// arrived in seconds on the service's own clock.
+struct RecordedCall {
+    std::string method;
+    std::string target;
+    std::string body;
+    double time = 0;
+};
+std::vector<RecordedCall> RecordedCalls();
+
+// The recorded requests whose target starts with the prefix, oldest first.
+std::vector<RecordedCall> CallsTo(const std::string& targetPrefix);
+
 void PostFault(const std::string& faultJson);
 void ResetService();  // keeps the scenario
 void PostScenario(const std::string& scenarioJson);

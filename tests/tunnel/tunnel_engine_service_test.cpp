@@ -7,6 +7,7 @@
 #include "settings/text_utils.h"
 #include "support/engine_fixture.h"
 #include "support/packet_checksum.h"
+#include "support/process_footprint.h"
 
 namespace ostrevane::testing {
 namespace {
@@ -155,16 +156,14 @@ TEST_F(TunnelEngineTest, RepeatedStartsAndStopsLeaveNothingBehind) {
     StartOnGrant(engine);  // a second start tears the first tunnel down completely
     EXPECT_TRUE(engine.running());
     engine.Stop();
-    DWORD handlesBefore = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
+    const std::size_t handlesBefore = MeasureProcessFootprint().handles;
     for (int cycle = 0; cycle < 50; ++cycle) {
         StartOnGrant(engine);
         ASSERT_TRUE(engine.running()) << "cycle " << cycle;
         engine.Stop();
         ASSERT_FALSE(engine.udpThreadsRunning());
     }
-    DWORD handlesAfter = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &handlesAfter);
+    const std::size_t handlesAfter = MeasureProcessFootprint().handles;
     EXPECT_LE(handlesAfter, handlesBefore + 10) << "handles leak across start/stop cycles";
     const JsonValue state = ServiceState();
     const JsonValue* live = JsonPath(state, {L"relay", L"live"});

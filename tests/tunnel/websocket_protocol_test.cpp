@@ -379,5 +379,34 @@ TEST(ReadMessage, FailsOnAnOversizedFrameOrAnEndedConnection) {
     EXPECT_TRUE(cut.message.empty()) << "a failed read leaves no half message behind";
 }
 
+TEST(ReadMessage, AcceptsFragmentsThatAddUpToExactly4MiB) {
+    const Bytes half = Pattern(2u << 20);
+    const MessageResult result = Read(Concat({WireFrame(0x02, half), WireFrame(0x89, Text("p")), WireFrame(0x80, half)}));
+    EXPECT_TRUE(result.ok);
+    EXPECT_EQ(result.message.size(), 4u << 20);
+}
+
+TEST(ReadMessage, RefusesFragmentsThatAddUpToMoreThan4MiB) {
+    // Every frame is within the limit; the message they build is not, and must not keep growing.
+    const Bytes half = Pattern(2u << 20);
+    const Bytes wire = Concat({WireFrame(0x02, half), WireFrame(0x00, half), WireFrame(0x00, Text("x")),
+                               WireFrame(0x80, half)});
+    const MessageResult result = Read(wire);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(result.message.empty());
+    EXPECT_EQ(result.consumed, 2 * WireFrame(0x02, half).size() + 2)
+        << "the fragment that passes the limit is refused before its payload is read";
+}
+
+TEST(ReadFrame, CountsTheMessageSoFarOnlyForDataFrames) {
+    const Bytes ping = WireFrame(0x89, Text("ab"));
+    ScriptedSource pingSource(ping);
+    Frame frame;
+    EXPECT_EQ(ReadFrame(pingSource, frame, 4u << 20), FrameRead::kOk) << "a ping inside a full message is fine";
+    ScriptedSource dataSource(WireFrame(0x00, Text("ab")));
+    EXPECT_EQ(ReadFrame(dataSource, frame, (4u << 20) - 1), FrameRead::kTooLarge);
+    EXPECT_EQ(dataSource.consumed, 2u);
+}
+
 }  // namespace
 }  // namespace ostrevane::websocket

@@ -1,0 +1,50 @@
+#include "app/application.h"
+
+#include <commctrl.h>
+
+#include "app/log_file.h"
+#include "app/main_window.h"
+#include "app/runtime_cache.h"
+#include "app/window_layout.h"
+#include "tunnel/tunnel_engine.h"
+
+namespace ostrevane {
+namespace {
+
+int RunMessageLoop() {
+    MSG message{};
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return static_cast<int>(static_cast<DWORD>(message.wParam));
+}
+
+}  // namespace
+
+int RunClient(HINSTANCE instance, int showCommand) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    InitializeLogFile();
+    WriteLogLine(L"Ostrevane.Client starting. Log file: " + LogFilePath());
+    PrepareDriverRuntime();
+
+    MainWindow record;
+    record.engine = std::make_unique<TunnelEngine>();
+
+    int exitCode = 1;
+    HWND window = RegisterMainWindowClass(instance) ? CreateMainWindow(instance, record) : nullptr;
+    if (window != nullptr) {
+        // The window reports a larger minimum height, so the system may grow it on the way.
+        SetWindowPos(window, nullptr, 0, 0, kInitialWindowWidth, kInitialWindowHeight,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ShowWindow(window, showCommand);
+        UpdateWindow(window);
+        exitCode = RunMessageLoop();
+    }
+    // WM_DESTROY has joined any worker; the engine goes before the state, on both paths.
+    record.engine.reset();
+    return exitCode;
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,187 @@
+#include "app/main_window.h"
+
+#include <dwmapi.h>
+#include <windowsx.h>
+
+#include "app/activity_log.h"
+#include "app/painting.h"
+#include "app/retry_rule.h"
+#include "app/window_commands.h"
+#include "app/window_controls.h"
+#include "app/window_layout.h"
+#include "settings/settings_file.h"
+#include "tunnel/tunnel_engine.h"
+
+namespace ostrevane {
+namespace {
+
+constexpr DWORD kUseImmersiveDarkMode = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
+
+MainWindow* RecordOf(HWND window) { return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
+
+LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
+    auto* record = static_cast<MainWindow*>(create.lpCreateParams);
+    if (record == nullptr) {
+        return -1;
+    }
+    record->window = window;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(record));
+    CreateFontsAndBrushes(*record);
+    const BOOL dark = TRUE;
+    DwmSetWindowAttribute(window, kUseImmersiveDarkMode, &dark, sizeof(dark));
+    CreateControls(*record, create.hInstance);
+    LoadClientState(record->state);
+    ShowStateInControls(*record);
+    LayoutControls(*record);
+    LogActivity(*record, L"客户端启动中");
+    return 0;
+}
+
+void OnDestroy(MainWindow& record) {
+    KillTimer(record.window, kRetryTimerId);
+    record.retryTimerArmed = false;
+    if (record.engine) {
+        record.engine->Stop();
+    }
+    if (record.worker.joinable()) {
+        record.worker.join();
+    }
+    record.worker = std::thread();
+    // A completion posted while the window waited is not shown; only its text is freed.
+    MSG pending{};
+    while (PeekMessageW(&pending, record.window, WM_WORKER_DONE, WM_WORKER_DONE, PM_REMOVE)) {
+        TakeWorkerMessage(pending.lParam);
+    }
+    record.fonts = WindowFonts{};
+    record.brushes = WindowBrushes{};
+    PostQuitMessage(0);
+}
+
+void OnPaint(MainWindow& record) {
+    PAINTSTRUCT paint{};
+    HDC dc = BeginPaint(record.window, &paint);
+    RECT client{};
+    GetClientRect(record.window, &client);
+    PaintModel model;
+    model.clientWidth = client.right;
+    model.clientHeight = client.bottom;
+    model.selectedPage = record.selectedPage;
+    model.deviceNumber = record.state.deviceNumber;
+    model.assignedAddress = record.state.assignedAddress;
+    model.routesText = record.state.routesText;
+    model.targetNetwork = record.state.targetNetwork;
+    model.running = record.engine && record.engine->running();
+    model.relayConnected = record.engine && record.engine->relayConnected();
+    PaintMainWindow(dc, model, record.fonts);
+    EndPaint(record.window, &paint);
+}
+
+bool OnTabClick(MainWindow& record, LPARAM point) {
+    const auto page = TabAt(GET_X_LPARAM(point), GET_Y_LPARAM(point));
+    if (!page) {
+        return false;
+    }
+    record.selectedPage = *page;
+    LayoutControls(record);
+    InvalidateRect(record.window, nullptr, TRUE);
+    return true;
+}
+
+}  // namespace
+
+MainWindow::MainWindow() = default;
+
+MainWindow::~MainWindow() = default;
+
+HWND MainWindow::Control(int id) const {
+    const int index = ControlIndex(id);
+    return index >= 0 ? controls[static_cast<std::size_t>(index)] : nullptr;
+}
+
+bool RegisterMainWindowClass(HINSTANCE instance) {
+    WNDCLASSW windowClass{};
+    windowClass.style = 0;
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = CreateSolidBrush(kBackgroundColor);  // lives as long as the class
+    windowClass.lpszClassName = kMainWindowClassName;
+    return RegisterClassW(&windowClass) != 0;
+}
+
+HWND CreateMainWindow(HINSTANCE instance, MainWindow& record) {
+    return CreateWindowExW(0, record.className.c_str(), kMainWindowTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+                           kInitialWindowWidth, kInitialWindowHeight, nullptr, nullptr, instance, &record);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_GETMINMAXINFO) {
+        // Arrives before WM_CREATE, so it needs no record.
+        if (auto* info = reinterpret_cast<MINMAXINFO*>(lParam)) {
+            info->ptMinTrackSize = {kMinimumTrackWidth, kMinimumTrackHeight};
+        }
+        return 0;
+    }
+    if (message == WM_CREATE) {
+        return OnCreate(window, *reinterpret_cast<const CREATESTRUCTW*>(lParam));
+    }
+    MainWindow* record = RecordOf(window);
+    if (record == nullptr) {
+        if (message == WM_DESTROY) {
+            PostQuitMessage(0);
+            return 0;
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    switch (message) {
+    case WM_SIZE:
+        LayoutControls(*record);
+        return 0;
+    case WM_LBUTTONDOWN:
+        if (OnTabClick(*record, lParam)) {
+            return 0;
+        }
+        break;
+    case WM_PAINT:
+        OnPaint(*record);
+        return 0;
+    case WM_DRAWITEM: {
+        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+        if (item != nullptr && item->CtlType == ODT_BUTTON) {
+            DrawOwnerButton(*item, record->fonts);
+            return TRUE;
+        }
+        break;
+    }
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORSTATIC:
+        return reinterpret_cast<LRESULT>(ColorControl(message, reinterpret_cast<HDC>(wParam), record->brushes));
+    case WM_COMMAND:
+        if (HandleCommand(*record, wParam)) {
+            return 0;
+        }
+        break;
+    case WM_TIMER:
+        if (HandleTimer(*record, wParam)) {
+            return 0;
+        }
+        break;
+    case WM_WORKER_DONE:
+        FinishWorker(*record, lParam);
+        return 0;
+    case WM_DESTROY:
+        OnDestroy(*record);
+        return 0;
+    case WM_NCDESTROY:
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        record->window = nullptr;
+        record->controls = {};
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,17 @@
+// Puts text on the clipboard as Unicode text (the access key, the RustDesk password) and reads it back.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace ostrevane {
+
+// False for an empty text (the clipboard is left alone), when the clipboard cannot be opened,
+// or when the data could not be set.
+bool CopyTextToClipboard(HWND owner, const std::wstring& text);
+
+// The clipboard's Unicode text; empty when there is none or the clipboard cannot be opened.
+std::wstring ReadClipboardText();
+
+}  // namespace ostrevane

@@ -1,0 +1,75 @@
+#include "remote_desktop/locate_rustdesk.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+
+#include "app/paths.h"
+#include "app/runtime_cache.h"
+#include "control/http_transport.h"
+#include "remote_desktop/rustdesk_locations.h"
+#include "settings/settings_file.h"
+
+namespace ostrevane {
+namespace {
+
+bool IsExistingFile(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::wstring FirstExistingCandidate() {
+    const RustDeskSearchFolders folders{KnownFolderPath(FOLDERID_ProgramFiles), KnownFolderPath(FOLDERID_ProgramFilesX86),
+                                        KnownFolderPath(FOLDERID_LocalAppData), ModuleDirectory()};
+    for (const std::wstring& candidate : RustDeskCandidates(folders)) {
+        if (!candidate.empty() && IsExistingFile(candidate)) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+}  // namespace
+
+bool IsInSharedRuntimeDirectory(const std::wstring& path) {
+    return PathContainsDirectory(path, SharedRuntimeDirectory());
+}
+
+std::wstring LocateRustDesk(ClientState& state, const JsonValue* server) {
+    if (!state.rustDeskPath.empty() && IsExistingFile(state.rustDeskPath) && !IsInSharedRuntimeDirectory(state.rustDeskPath)) {
+        return state.rustDeskPath;
+    }
+    std::wstring installed = FirstExistingCandidate();
+    if (!installed.empty()) {
+        return installed;
+    }
+    return FetchRustDesk(state, server);
+}
+
+std::wstring FetchRustDesk(ClientState& state, const JsonValue* server) {
+    const std::wstring directory = SharedRuntimeDirectory();
+    const std::wstring target = JoinPath(directory, L"rustdesk.exe");
+    CreateDirectoryTree(directory);
+    DeleteFileW((target + L".download").c_str());
+    // Here the remembered path is empty, missing or an earlier download: reuse it only when whole.
+    if (RegularFileSize(state.rustDeskPath) > kMinimumDownloadedRustDeskSize) {
+        return state.rustDeskPath;
+    }
+    if (server == nullptr) {
+        return {};
+    }
+    const std::wstring* address = JsonFindAs<std::wstring>(*server, L"windowsDownloadUrl");
+    const std::wstring url = address == nullptr ? std::wstring() : ResolveDownloadUrl(state.serverUrl, *address);
+    if (url.empty()) {
+        return {};
+    }
+    DownloadToFile(url, target);
+    // A failed transfer may leave an older download in place; it counts when it is big enough.
+    if (RegularFileSize(target) > kMinimumDownloadedRustDeskSize) {
+        state.rustDeskPath = target;
+        SaveClientState(state);
+        return target;
+    }
+    return {};
+}
+
+}  // namespace ostrevane

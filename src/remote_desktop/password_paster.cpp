@@ -1,0 +1,115 @@
+#include "remote_desktop/password_paster.h"
+
+#include <thread>
+#include <vector>
+
+#include "app/unique_handle.h"
+#include "remote_desktop/clipboard.h"
+#include "remote_desktop/rustdesk_window.h"
+
+namespace ostrevane {
+namespace {
+
+std::wstring WindowTitle(HWND window) {
+    const int length = GetWindowTextLengthW(window);
+    if (length <= 0) {
+        return {};
+    }
+    std::wstring title(static_cast<std::size_t>(length) + 1, L'\0');
+    title.resize(static_cast<std::size_t>(GetWindowTextW(window, title.data(), length + 1)));
+    return title;
+}
+
+BOOL CALLBACK SearchCallback(HWND window, LPARAM context) {
+    auto& search = *reinterpret_cast<RustDeskWindowSearch*>(context);
+    if (!IsWindowVisible(window) || GetWindow(window, GW_OWNER) != nullptr) {
+        return TRUE;
+    }
+    if (MatchRustDeskTitle(WindowTitle(window), search.id) == TitleMatch::None) {
+        return TRUE;
+    }
+    // A browser page or any other program with "RustDesk" in its title must not receive the
+    // password and the Enter.
+    if (!SameExecutableName(search.executableName, WindowExecutableName(window))) {
+        return TRUE;
+    }
+    search.window = window;
+    return FALSE;
+}
+
+void SendKey(WORD virtualKey, bool up) {
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = virtualKey;
+    input.ki.wScan = 0;
+    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    input.ki.time = 0;
+    input.ki.dwExtraInfo = 0;
+    SendInput(1, &input, sizeof input);
+}
+
+}  // namespace
+
+std::wstring WindowExecutableName(HWND window) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    if (processId == 0) {
+        return {};
+    }
+    UniqueKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+    if (!process) {
+        return {};
+    }
+    std::vector<wchar_t> path(32768);
+    DWORD length = static_cast<DWORD>(path.size());
+    if (!QueryFullProcessImageNameW(process.get(), 0, path.data(), &length)) {
+        return {};
+    }
+    return FileNameOf(std::wstring(path.data(), length));
+}
+
+HWND FindRustDeskWindow(RustDeskWindowSearch& search) {
+    search.window = nullptr;
+    EnumWindows(SearchCallback, reinterpret_cast<LPARAM>(&search));
+    return search.window;
+}
+
+bool PastePassword(const PasteJob& job) noexcept {
+    try {
+        RustDeskWindowSearch search{job.rustDeskId, FileNameOf(job.executablePath), nullptr};
+        HWND window = nullptr;
+        for (int attempt = 0; attempt < job.timing.attempts && window == nullptr; ++attempt) {
+            std::this_thread::sleep_for(job.timing.searchInterval);
+            window = FindRustDeskWindow(search);
+        }
+        if (window == nullptr) {
+            return false;
+        }
+        CopyTextToClipboard(nullptr, job.password);
+        SetForegroundWindow(window);
+        std::this_thread::sleep_for(job.timing.beforePaste);
+        SendKey(VK_CONTROL, false);
+        SendKey('V', false);
+        SendKey('V', true);
+        SendKey(VK_CONTROL, true);
+        std::this_thread::sleep_for(job.timing.beforeEnter);
+        SendKey(VK_RETURN, false);
+        SendKey(VK_RETURN, true);
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+bool StartPasswordPaster(PasteJob job) noexcept {
+    try {
+        std::thread(
+            [](PasteJob ownJob) { PastePassword(ownJob); }, std::move(job))
+            .detach();
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+}  // namespace ostrevane

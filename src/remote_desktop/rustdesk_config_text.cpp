@@ -1,0 +1,58 @@
+#include "remote_desktop/rustdesk_config_text.h"
+
+#include <algorithm>
+
+#include "settings/text_utils.h"
+
+namespace ostrevane {
+namespace {
+
+std::wstring StringMember(const JsonValue& object, const wchar_t* key) {
+    const std::wstring* value = JsonFindAs<std::wstring>(object, key);
+    return value == nullptr ? std::wstring() : *value;
+}
+
+std::wstring QuotedLine(const wchar_t* key, const std::wstring& value) {
+    return std::wstring(key) + L" = '" + EscapeTomlText(value) + L"'\n";
+}
+
+}  // namespace
+
+std::wstring EscapeTomlText(const std::wstring& text) {
+    std::wstring escaped;
+    escaped.reserve(text.size());
+    for (wchar_t c : text) {
+        if (c == L'\\' || c == L'\'') {
+            escaped.push_back(L'\\');
+        }
+        escaped.push_back(c);
+    }
+    return escaped;
+}
+
+std::optional<std::string> RustDeskConfigText(const JsonValue& server) {
+    const std::wstring rendezvous = StringMember(server, L"rendezvousServer");
+    if (rendezvous.empty()) {
+        return std::nullopt;
+    }
+    const std::wstring apiServer = StringMember(server, L"apiServer");
+    std::wstring text = QuotedLine(L"rendezvous_server", rendezvous);
+    text += L"\n[options]\n";
+    text += QuotedLine(L"custom-rendezvous-server", rendezvous);
+    text += QuotedLine(L"relay-server", StringMember(server, L"relayServer"));
+    text += QuotedLine(L"key", StringMember(server, L"key"));
+    if (!apiServer.empty()) {
+        text += QuotedLine(L"api-server", apiServer);
+    }
+    return WideToUtf8(text);
+}
+
+void AddPathOnce(std::vector<std::wstring>& paths, std::wstring path) {
+    const bool known = std::any_of(paths.begin(), paths.end(),
+                                   [&](const std::wstring& listed) { return EqualsIgnoringCase(listed, path); });
+    if (!known) {
+        paths.push_back(std::move(path));
+    }
+}
+
+}  // namespace ostrevane

@@ -1,0 +1,160 @@
+// The password paster against the stand-in RustDesk and against windows of the test itself:
+// which window is chosen, what is pasted, and that other programs' windows receive nothing.
+#include "remote_desktop/password_paster.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+#include "app/paths.h"
+#include "decoy_window.h"
+#include "remote_desktop/clipboard.h"
+#include "remote_desktop/launch_program.h"
+#include "remote_desktop/rustdesk_window.h"
+#include "standin_support.h"
+
+namespace ostrevane {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::DecoyShow;
+using testing::DecoyWindow;
+using testing::PumpUntil;
+using testing::StandinExecutable;
+using testing::StandinSession;
+
+std::wstring OwnExecutableName() {
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return FileNameOf(path);
+}
+
+// Runs the paster on its own thread, as the operation does, while this thread keeps the test's
+// windows responsive. Returns the paster's result.
+bool PasteWhilePumping(const PasteJob& job) {
+    auto result = std::async(std::launch::async, [job] { return PastePassword(job); });
+    const bool finished = PumpUntil([&] { return result.wait_for(0ms) == std::future_status::ready; }, 30s);
+    EXPECT_TRUE(finished);
+    return finished && result.get();
+}
+
+std::vector<HWND> TopLevelWindows() {
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            reinterpret_cast<std::vector<HWND>*>(context)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+bool EnumeratedBefore(HWND first, HWND second) {
+    const std::vector<HWND> windows = TopLevelWindows();
+    const auto a = std::find(windows.begin(), windows.end(), first);
+    const auto b = std::find(windows.begin(), windows.end(), second);
+    return a != windows.end() && b != windows.end() && a < b;
+}
+
+TEST(FindRustDeskWindow, OnlyWindowsOfTheNamedExecutableCount) {
+    DecoyWindow byId(L"318 402 775");
+    DecoyWindow byName(L"RustDesk download page - Browser");
+    RustDeskWindowSearch search{L"318 402 775", L"rustdesk.exe", nullptr};
+    EXPECT_EQ(FindRustDeskWindow(search), nullptr);
+    EXPECT_EQ(WindowExecutableName(byId.window()), OwnExecutableName());
+
+    search.executableName = OwnExecutableName();
+    EXPECT_NE(FindRustDeskWindow(search), nullptr);
+}
+
+TEST(FindRustDeskWindow, FirstMatchingWindowInEnumerationOrderWins) {
+    DecoyWindow byId(L"Session 318 402 775");
+    DecoyWindow byName(L"rustdesk");  // created later, so above the other one
+    ASSERT_TRUE(EnumeratedBefore(byName.window(), byId.window()));
+    RustDeskWindowSearch search{L"318 402 775", OwnExecutableName(), nullptr};
+    EXPECT_EQ(FindRustDeskWindow(search), byName.window());
+    EXPECT_EQ(search.window, byName.window());
+
+    search.id = L"999";
+    EXPECT_EQ(FindRustDeskWindow(search), byName.window());
+}
+
+TEST(FindRustDeskWindow, HiddenAndOwnedWindowsAreSkipped) {
+    DecoyWindow owner(L"owner window");
+    DecoyWindow owned(L"318 402 775", DecoyShow::Inactive, owner.window());
+    DecoyWindow hidden(L"RustDesk 318 402 775", DecoyShow::Hidden);
+    RustDeskWindowSearch search{L"318 402 775", OwnExecutableName(), nullptr};
+    EXPECT_EQ(FindRustDeskWindow(search), nullptr);
+    EXPECT_EQ(search.window, nullptr);
+
+    SetWindowPos(hidden.window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_SHOWWINDOW);
+    EXPECT_EQ(FindRustDeskWindow(search), hidden.window());
+}
+
+TEST(PastePassword, PastesIntoTheStandinAndPressesEnter) {
+    StandinSession standin;
+    LaunchProgram(StandinExecutable(), {L"--connect", L"318 402 775"});
+    ASSERT_NE(standin.WaitForWindow(L"318 402 775"), nullptr);
+    CopyTextToClipboard(nullptr, L"something else");
+
+    const PasteJob job{L"demo-8842", L"318 402 775", StandinExecutable(), {}};
+    EXPECT_TRUE(PasteWhilePumping(job));
+    ASSERT_TRUE(standin.WaitForLines(3, 10s));
+    EXPECT_EQ(standin.Lines(), (std::vector<std::wstring>{L"args: \"--connect\" \"318 402 775\"",
+                                                          L"pasted: demo-8842", L"enter: demo-8842"}));
+}
+
+TEST(PastePassword, AWindowOfAnotherProgramNamedRustDeskReceivesNothing) {
+    StandinSession standin;
+    LaunchProgram(StandinExecutable(), {L"--connect", L"318 402 775"});
+    HWND standinWindow = standin.WaitForWindow(L"318 402 775");
+    ASSERT_NE(standinWindow, nullptr);
+    // Above the stand-in and in the foreground: by title alone it would be chosen first.
+    DecoyWindow browser(L"RustDesk – remote desktop software - Browser", DecoyShow::Active);
+    DecoyWindow sameId(L"Ticket 318 402 775 - Mail");
+    ASSERT_TRUE(EnumeratedBefore(browser.window(), standinWindow));
+    ASSERT_TRUE(EnumeratedBefore(sameId.window(), standinWindow));
+
+    const PasteJob job{L"pw-1", L"318 402 775", L"C:\\Program Files\\RustDesk\\RustDesk.exe", {}};
+    EXPECT_TRUE(PasteWhilePumping(job));
+    ASSERT_TRUE(standin.WaitForLines(3, 10s));
+    EXPECT_EQ(standin.Lines()[1], L"pasted: pw-1");
+    EXPECT_EQ(standin.Lines()[2], L"enter: pw-1");
+    PumpUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(browser.events().empty());
+    EXPECT_TRUE(sameId.events().empty());
+}
+
+TEST(PastePassword, NoWindowWithinTheAttemptsMeansNothingIsPasted) {
+    DecoyWindow browser(L"RustDesk - Browser", DecoyShow::Active);
+    PasteJob job{L"pw-2", L"777", L"rustdesk.exe", {}};
+    job.timing.attempts = 3;
+    job.timing.searchInterval = 100ms;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(PasteWhilePumping(job));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
+    PumpUntil([] { return false; }, 300ms);
+    EXPECT_TRUE(browser.events().empty());
+}
+
+TEST(PasteTiming, DefaultsAreTenSearchesOf900MsThen180And120) {
+    const PasteTiming timing;
+    EXPECT_EQ(timing.attempts, 10);
+    EXPECT_EQ(timing.searchInterval, 900ms);
+    EXPECT_EQ(timing.beforePaste, 180ms);
+    EXPECT_EQ(timing.beforeEnter, 120ms);
+}
+
+TEST(StartPasswordPaster, RunsDetachedAndPastes) {
+    StandinSession standin;
+    LaunchProgram(StandinExecutable(), {L"--connect", L"55 66"});
+    ASSERT_NE(standin.WaitForWindow(L"55 66"), nullptr);
+    PasteJob job{L"detached-pw", L"55 66", StandinExecutable(), {}};
+    EXPECT_TRUE(StartPasswordPaster(std::move(job)));
+    ASSERT_TRUE(standin.WaitForLines(3, 15s));
+    EXPECT_EQ(standin.Lines()[1], L"pasted: detached-pw");
+    EXPECT_EQ(standin.Lines()[2], L"enter: detached-pw");
+}
+
+}  // namespace
+}  // namespace ostrevane

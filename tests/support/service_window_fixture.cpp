@@ -1,0 +1,34 @@
+#include "support/service_window_fixture.h"
+
+#include "app/log_file.h"
+#include "settings/settings_file.h"
+#include "support/reference_service.h"
+#include "support/service_client.h"
+
+namespace ostrevane::testing {
+
+void ServiceWindowTest::SetUp() {
+    ServiceData(L"POST", L"/admin/reset", "{}");
+    UseLogFileForTesting(temp_ / L"run.log");
+    SetDllDirectoryW(DivertStandinDirectory().c_str());
+}
+
+void ServiceWindowTest::TearDown() {
+    window_.reset();
+    SetDllDirectoryW(nullptr);
+    UseLogFileForTesting(L"");
+    ServiceData(L"POST", L"/admin/reset", "{}");
+}
+
+void ServiceWindowTest::Open(const std::function<void(ClientState&)>& adjust) {
+    ClientState saved;
+    saved.serverUrl = ServiceUrl();
+    saved.engineerId = kWindowTestEngineerId;
+    if (adjust) {
+        adjust(saved);
+    }
+    SaveClientState(saved);
+    window_ = std::make_unique<WindowDriver>();
+}
+
+}  // namespace ostrevane::testing

@@ -1,0 +1,304 @@
+#!/bin/bash
+# The demo: installs what is missing, builds the client that carries the WinDivert stand-in, starts
+# the reference service with its demo site and the stand-in's harness, and runs the client under
+# Wine in a window: on this display, or on a private Xvfb when there is none (then it saves
+# screenshots and says where). Everything it started is stopped again on every way out.
+#
+#   tools/demo.sh [--auto] [--screenshots DIR] [--timeout SECONDS]
+#
+#   --auto             type the demo access key, press 取网段 (get networks) and 连接 (connect),
+#                      wait until the client is online, save the screenshots and stop: a
+#                      non-interactive run. Without a display the demo always runs this way.
+#   --screenshots DIR  regenerate the reference screenshots (connect page idle, busy and online,
+#                      log page) into DIR; implies --auto and a private Xvfb.
+#   --timeout SECONDS  how long each step may take (default 90).
+#
+# Output (screenshots, the service's, the harness's and the client's logs) goes to build/demo/.
+# The client runs in its own Wine prefix, ~/.cache/ostrevane/wineprefix-demo, and starts without
+# a settings file, like a first run.
+set -uo pipefail
+
+readonly DEMO_KEY="OVK-DEMO-7F3A-2C91-5E08"
+readonly SERVICE_PORT=18650   # the client's built-in default base URL is http://127.0.0.1:18650
+readonly WINDOW_NAME='^Ostrevane.Client$'
+readonly ONLINE_DOT="103,210,146"
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+out="$root/build/demo"
+auto=0
+screenshots=""
+step_timeout=90
+
+usage() {
+    sed -n '2,17s/^# \{0,1\}//p' "${BASH_SOURCE[0]}" >&2
+    exit 2
+}
+while (( $# )); do
+    case "$1" in
+        --auto) auto=1 ;;
+        --screenshots) [[ $# -ge 2 ]] || usage; screenshots="$2"; auto=1; shift ;;
+        --timeout) [[ $# -ge 2 && $2 =~ ^[0-9]+$ ]] || usage; step_timeout="$2"; shift ;;
+        -h|--help) usage ;;
+        *) echo "demo: unknown option $1" >&2; usage ;;
+    esac
+    shift
+done
+if [[ -n $screenshots ]]; then
+    mkdir -p "$screenshots" && screenshots="$(cd "$screenshots" && pwd)" || exit 2
+fi
+
+say() { echo "demo: $*"; }
+die() { echo "demo: $*" >&2; exit 1; }
+
+# --- What this script started, stopped by cleanup on every path -----------------------------------
+service_pid=""
+harness_pid=""
+xvfb_pid=""
+client_pid=""
+wine_started=0
+
+# Waits at most $2 seconds for process $1 to end; true when it has.
+wait_gone() {
+    local pid=$1 steps=$(( $2 * 10 ))
+    for (( ; steps > 0; steps-- )); do
+        kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
+        sleep 0.1
+    done
+    return 1
+}
+
+# TERM, a bounded wait, then KILL.
+stop_process() {
+    local pid=$1
+    [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || return 0
+    kill -TERM "$pid" 2>/dev/null
+    wait_gone "$pid" 5 || { kill -KILL "$pid" 2>/dev/null; wait_gone "$pid" 2; }
+}
+
+cleanup() {
+    trap - EXIT INT TERM
+    if [[ -n $client_pid ]] && kill -0 "$client_pid" 2>/dev/null; then
+        # Closing the window lets the client stop its tunnel the ordinary way.
+        "$root/tools/wine-run" taskkill /im Ostrevane.Client.exe </dev/null >/dev/null 2>&1
+        wait_gone "$client_pid" 10 || stop_process "$client_pid"
+    fi
+    if (( wine_started )); then
+        /usr/lib/wine/wineserver -k >/dev/null 2>&1   # the demo's own prefix: ends Wine's helpers too
+    fi
+    stop_process "$harness_pid"
+    stop_process "$service_pid"
+    stop_process "$xvfb_pid"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# Reads the first line of file $1 that starts with $2, waiting at most $3 seconds while process $4
+# lives; prints it.
+await_line() {
+    local file=$1 prefix=$2 steps=$(( $3 * 10 )) pid=$4 line
+    for (( ; steps > 0; steps-- )); do
+        line="$(grep -m1 "^$prefix" "$file" 2>/dev/null)" && { echo "$line"; return 0; }
+        kill -0 "$pid" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+# --- Build -----------------------------------------------------------------------------------------
+cd "$root"
+mkdir -p "$out"
+tools/setup.sh || die "the set-up failed"
+say "building the demo client (the first build takes several minutes)"
+{ cmake --preset windows && cmake --build --preset windows --target Ostrevane.Client.Demo; } >"$out/build.log" 2>&1 ||
+    { tail -n 30 "$out/build.log" >&2; die "the build failed; see $out/build.log"; }
+exe="$root/build/windows/demo/Ostrevane.Client.exe"
+[[ -f $exe ]] || die "$exe was not built"
+
+# --- Wine prefix of the demo -----------------------------------------------------------------------
+export WINEPREFIX="$HOME/.cache/ostrevane/wineprefix-demo"
+export WINEDEBUG=-all
+mkdir -p "$(dirname "$WINEPREFIX")"
+exec 8>"$WINEPREFIX.demo-lock"
+flock -n 8 || die "another demo is running with $WINEPREFIX"
+# Wine's desktop process keeps the display it started with: end any server left from an earlier
+# run, so that everything starts afresh on this run's display.
+[[ -d $WINEPREFIX ]] && /usr/lib/wine/wineserver -k >/dev/null 2>&1
+
+# --- Display -----------------------------------------------------------------------------------------
+if [[ -z ${DISPLAY:-} || -n $screenshots ]]; then
+    rm -f "$out/xvfb.display"
+    Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$out/xvfb.display" >"$out/xvfb.log" 2>&1 &
+    xvfb_pid=$!
+    for (( i = 0; i < 100; i++ )); do
+        [[ -s $out/xvfb.display ]] && break
+        kill -0 "$xvfb_pid" 2>/dev/null || break
+        sleep 0.1
+    done
+    [[ -s $out/xvfb.display ]] || die "Xvfb did not start; see $out/xvfb.log"
+    export DISPLAY=":$(tr -d '[:space:]' <"$out/xvfb.display")"
+    if (( ! auto )); then
+        say "there is no display to interact with: running the automatic walk-through (as --auto)"
+        auto=1
+    fi
+    say "private X display $DISPLAY (Xvfb): screenshots go to $out"
+fi
+
+# The prefix and its warmed-up server start only now, with the display in place.
+tools/wine-prefix.sh || die "the Wine prefix could not be prepared"
+wine_started=1
+# A first run: no settings file from an earlier demo.
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Roaming/Ostrevane
+rm -rf "$out/Log" "$out"/shot-*.png
+
+# --- Reference service and the stand-in's harness --------------------------------------------------
+/usr/bin/python3 tools/reference_service/service.py --port "$SERVICE_PORT" \
+    >"$out/service.out" 2>"$out/service.log" </dev/null &
+service_pid=$!
+await_line "$out/service.out" "ready " 15 "$service_pid" >/dev/null || {
+    cat "$out/service.log" >&2
+    die "the reference service did not start (is port $SERVICE_PORT in use?)"
+}
+say "reference service on http://127.0.0.1:$SERVICE_PORT (demo site: 192.168.1.0/24, 10.20.0.0/16)"
+
+/usr/bin/python3 tools/divert_standin/harness.py --ping-every 2 --parent-pid $$ \
+    >"$out/harness.log" 2>&1 </dev/null &
+harness_pid=$!
+harness_ready="$(await_line "$out/harness.log" "ready " 10 "$harness_pid")" || die "the stand-in's harness did not start"
+export OSTREVANE_DIVERT_HARNESS="${harness_ready#ready }"   # read by the stand-in DLL only
+
+# Admin call to the reference service: admin PATH [JSON BODY].
+admin() {
+    /usr/bin/python3 - "$SERVICE_PORT" "$@" <<'PY'
+import json, sys, urllib.request
+port, path = sys.argv[1], sys.argv[2]
+body = sys.argv[3].encode() if len(sys.argv) > 3 else None
+request = urllib.request.Request(f"http://127.0.0.1:{port}/admin/{path}", data=body,
+                                 headers={"Content-Type": "application/json"})
+with urllib.request.urlopen(request, timeout=5) as answer:
+    print(json.dumps(json.load(answer)["data"]))
+PY
+}
+# How many requests to PATH the service has seen.
+requests_to() {
+    admin requests | /usr/bin/python3 -c 'import json,sys; print(sum(r["path"] == sys.argv[1] for r in json.load(sys.stdin)))' "$1"
+}
+
+# --- The client ----------------------------------------------------------------------------------------
+( cd "$out" && exec "$root/tools/wine-run" "$exe" ) >"$out/client.out" 2>&1 </dev/null &
+client_pid=$!
+wid=""
+for (( i = 0; i < step_timeout * 2; i++ )); do
+    wid="$(xdotool search --name "$WINDOW_NAME" 2>/dev/null | head -n 1)"
+    [[ -n $wid ]] && break
+    kill -0 "$client_pid" 2>/dev/null || break
+    sleep 0.5
+done
+[[ -n $wid ]] || die "the client's window did not appear; see $out/client.out"
+eval "$(xdotool getwindowgeometry --shell "$wid")"   # WIDTH, HEIGHT of the client area
+say "the client runs: window $wid, client area ${WIDTH}x${HEIGHT}"
+echo
+echo "    Demo access key:  $DEMO_KEY"
+echo
+
+# Screenshot of the client area into $1.
+shot() {
+    xwd -id "$wid" -silent | convert xwd:- -strip -define png:compression-level=9 "$1"
+}
+# The client-area pixel at ($1, $2) as "R,G,B".
+pixel() {
+    xwd -id "$wid" -silent | convert xwd:- -crop "1x1+$1+$2" +repage \
+        -format '%[fx:int(255*r+0.5)],%[fx:int(255*g+0.5)],%[fx:int(255*b+0.5)]' info:
+}
+# Waits at most step_timeout seconds until pixel ($1, $2) is "$3".
+await_pixel() {
+    local deadline=$(( SECONDS + step_timeout ))
+    while (( SECONDS < deadline )); do
+        [[ $(pixel "$1" "$2") == "$3" ]] && return 0
+        kill -0 "$client_pid" 2>/dev/null || return 1
+        sleep 0.5
+    done
+    return 1
+}
+click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
+# Saves a screenshot under $out, and under the reference name $2 when regenerating those.
+keep_shot() {
+    shot "$out/shot-$1.png"
+    [[ -n $screenshots && -n ${2:-} ]] && cp "$out/shot-$1.png" "$screenshots/$2.png"
+    say "screenshot $out/shot-$1.png"
+}
+
+if (( ! auto )); then
+    say "paste the key into 接入密钥, press 取网段 (get networks), then 连接 (connect)."
+    say "the sidebar then reads 在线 (online); close the window or press Ctrl+C to end the demo."
+    wait "$client_pid"
+    client_pid=""
+    exit 0
+fi
+
+# --- The automatic walk-through ----------------------------------------------------------------------
+# Positions follow the window's layout: the test-address width T = client width - 1072, kept within
+# 220..360, places the button row; buttons are 38 high at y 410.
+T=$(( WIDTH - 1072 )); (( T < 220 )) && T=220; (( T > 360 )) && T=360
+button_y=429
+get_networks_x=$(( T + 510 + 48 ))
+connect_x=$(( T + 622 + 48 ))
+connect_fill_x=$(( T + 622 + 6 ))   # inside the connect button, clear of its text
+
+sleep 1
+keep_shot 1-idle connect-idle
+
+say "typing the access key into 接入密钥"
+click 500 247
+xdotool key Home shift+End
+xdotool type --delay 30 "$DEMO_KEY"
+
+say "pressing 取网段 (get networks)"
+click "$get_networks_x" "$button_y"
+deadline=$(( SECONDS + step_timeout ))
+until (( $(requests_to /api/devices/resolve) > 0 )); do
+    (( SECONDS < deadline )) || die "the client did not ask for the site's networks"
+    sleep 0.5
+done
+await_pixel "$connect_fill_x" "$button_y" "58,84,110" || die "the client stayed busy after get networks"
+
+if [[ -n $screenshots ]]; then
+    # Hold the authorization for a few seconds so that the busy window can be photographed.
+    admin fault '{"name": "delay-http", "ms": 4000, "count": 1, "pathPrefix": "/api/connections/request"}' >/dev/null ||
+        die "the service refused the delay"
+fi
+say "pressing 连接 (connect)"
+click "$connect_x" "$button_y"
+if [[ -n $screenshots ]]; then
+    await_pixel "$connect_fill_x" "$button_y" "31,39,49" || die "the connect button did not turn busy"
+    sleep 0.5
+    keep_shot 2-busy connect-busy
+fi
+await_pixel 44 168 "$ONLINE_DOT" || { keep_shot failed; die "the client did not come online within ${step_timeout}s"; }
+say "the client is online: the sidebar reads 在线"
+keep_shot 3-online connect-online
+
+deadline=$(( SECONDS + 20 ))
+until grep -q "tunnel answered" "$out/harness.log"; do
+    (( SECONDS < deadline )) || break
+    sleep 0.5
+done
+if grep -q "tunnel answered" "$out/harness.log"; then
+    say "through the tunnel: $(grep -m1 "tunnel answered" "$out/harness.log" | sed 's/^\[[^]]*\] //')"
+else
+    say "no echo reply came back through the tunnel within 20 s (see $out/harness.log)"
+fi
+
+click 480 85   # the log tab
+sleep 1
+keep_shot 4-log log
+click 390 85   # back to the connect tab
+sleep 1
+keep_shot 5-final
+if [[ $(pixel 44 168) != "$ONLINE_DOT" ]]; then
+    die "the client went offline again"
+fi
+say "done: the client is online; screenshots in $out (shot-*.png)"
+[[ -n $screenshots ]] && say "reference screenshots written to $screenshots"
+say "logs: $out/service.log, $out/harness.log, $out/client.out, the client's log under $out/Log"
+exit 0
