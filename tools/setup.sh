@@ -12,12 +12,8 @@ PACKAGES=(
     nodejs npm
     python3-aiohttp python3-pytest
     xvfb xdotool x11-apps imagemagick fonts-wqy-microhei
-<<<<<<< HEAD
     iproute2 iputils-ping curl iperf3
-=======
-    iproute2
     clang-14 libfuzzer-14-dev libclang-rt-14-dev
->>>>>>> main
 )
 
 missing=()
