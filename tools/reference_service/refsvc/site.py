@@ -30,6 +30,7 @@ class SiteBackend:
     `stats` (a Counter) is shown by the admin state."""
 
     stats: Counter
+    _settings: SettingsSource
 
     async def start(self) -> None:
         pass
@@ -42,6 +43,21 @@ class SiteBackend:
 
     def packet_from_client(self, connection: Connection, packet: bytes) -> str:
         raise NotImplementedError
+
+    def _drop(self, reason: str) -> str:
+        self.stats["dropped:" + reason] += 1
+        return "dropped: " + reason
+
+    def _refuse_addresses(self, connection: Connection, ip: P.IPv4Packet) -> Optional[str]:
+        """The drop verdict for a packet that the connection may not send to the site, or None."""
+        if ip.src_text != connection.assigned_address:
+            return self._drop("source is not the tunnel address")
+        destination = ipaddress.IPv4Address(ip.dst)
+        if not connection.routes_contain(destination):
+            return self._drop("destination outside the granted routes")
+        if str(destination) in self._settings().silent_addresses:
+            return self._drop("silent address")
+        return None
 
 
 class SimulatedSite(SiteBackend):
@@ -60,10 +76,6 @@ class SimulatedSite(SiteBackend):
     def reset(self) -> None:
         self.stats.clear()
 
-    def _drop(self, reason: str) -> str:
-        self.stats["dropped:" + reason] += 1
-        return "dropped: " + reason
-
     def packet_from_client(self, connection: Connection, packet: bytes) -> str:
         try:
             ip = P.parse_ipv4(packet)
@@ -71,15 +83,11 @@ class SimulatedSite(SiteBackend):
             return self._drop(f"malformed ({exc})")
         if not ip.header_checksum_ok():
             return self._drop("bad IPv4 header checksum")
-        if ip.src_text != connection.assigned_address:
-            return self._drop("source is not the tunnel address")
         if ip.is_fragment:
             return self._drop("fragment")
-        destination = ipaddress.IPv4Address(ip.dst)
-        if not connection.routes_contain(destination):
-            return self._drop("destination outside the granted routes")
-        if str(destination) in self._settings().silent_addresses:
-            return self._drop("silent address")
+        refused = self._refuse_addresses(connection, ip)
+        if refused is not None:
+            return refused
         if ip.protocol == P.PROTO_ICMP:
             reply, verdict = self._icmp(ip)
         elif ip.protocol == P.PROTO_UDP:
@@ -166,21 +174,14 @@ class TunSite(SiteBackend):
         self.stats.clear()
         self._by_address.clear()
 
-    def _drop(self, reason: str) -> str:
-        self.stats["dropped:" + reason] += 1
-        return "dropped: " + reason
-
     def packet_from_client(self, connection: Connection, packet: bytes) -> str:
         try:
             ip = P.parse_ipv4(packet)
         except P.PacketError as exc:
             return self._drop(f"malformed ({exc})")
-        if ip.src_text != connection.assigned_address:
-            return self._drop("source is not the tunnel address")
-        if not connection.routes_contain(ipaddress.IPv4Address(ip.dst)):
-            return self._drop("destination outside the granted routes")
-        if str(ipaddress.IPv4Address(ip.dst)) in self._settings().silent_addresses:
-            return self._drop("silent address")
+        refused = self._refuse_addresses(connection, ip)
+        if refused is not None:
+            return refused
         if self._fd is None or not tun.write_packet(self._fd, ip.raw):
             return self._drop("TUN device refused the packet")
         self._by_address[ip.src] = connection
