@@ -17,7 +17,7 @@ from aiohttp import web  # noqa: E402
 
 from refsvc.app import Service  # noqa: E402
 from refsvc.scenario import ScenarioError, load_scenario_file  # noqa: E402
-from refsvc.site import SITE_BACKENDS  # noqa: E402
+from refsvc.site import site_backend_factory  # noqa: E402
 
 DEFAULT_HOST = "127.0.0.1"
 DEFAULT_PORT = 18650
@@ -36,14 +36,19 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
                         help="seconds between relay pings (0: no pings)")
     parser.add_argument("--udp-fresh-seconds", type=float, default=45.0,
                         help="how long after an acknowledgement replies may go over UDP")
-    parser.add_argument("--site", choices=sorted(SITE_BACKENDS), default="simulated",
-                        help="what answers the packets relayed to the site (default: simulated)")
+    parser.add_argument("--site", default="simulated",
+                        help="what answers the packets relayed to the site: simulated (default), or "
+                             "tun:DEVICE[@NETNS], a real network behind a TUN device")
     parser.add_argument("--verbose", action="store_true", help="log each request to stderr")
     args = parser.parse_args(argv)
     if not 0 <= args.port <= 65535:
         parser.error("--port must be 0..65535")
     if args.ping_interval < 0 or args.udp_fresh_seconds < 0:
         parser.error("intervals must not be negative")
+    try:
+        site_backend_factory(args.site)
+    except ValueError as exc:
+        parser.error(str(exc))
     return args
 
 
@@ -91,12 +96,18 @@ async def run(args: argparse.Namespace) -> int:
     service = Service(scenario, request_log=args.request_log, ping_interval=args.ping_interval,
                       udp_fresh_seconds=args.udp_fresh_seconds, site=args.site)
     service.base_url = f"http://{tcp.getsockname()[0]}:{port}"
+    try:
+        await service.site.start()
+    except OSError as exc:
+        print(f"cannot start the site {args.site}: {exc}", file=sys.stderr)
+        tcp.close()
+        udp.close()
+        return 2
     loop = asyncio.get_running_loop()
     runner = web.AppRunner(service.make_app(), handle_signals=False, access_log=None)
     await runner.setup()
     await web.SockSite(runner, tcp, shutdown_timeout=1.0).start()
     udp_transport, _ = await loop.create_datagram_endpoint(lambda: service.udp, sock=udp)
-    await service.site.start()
 
     stop = asyncio.Event()
     for signum in (signal.SIGTERM, signal.SIGINT):

@@ -20,7 +20,7 @@ from .recorder import RequestRecorder, describe_request
 from .relay_ws import RELAY_PREFIX, RelayHub
 from .router import PacketRouter
 from .scenario import Rule, Scenario
-from .site import SITE_BACKENDS, SiteBackend
+from .site import SiteBackend, site_backend_factory
 from .udp_relay import UdpRelay
 
 MAX_BODY = 1024 * 1024
@@ -53,7 +53,7 @@ class Service:
         self.relays = RelayHub(self)
         self.udp = UdpRelay(self)
         self.router = PacketRouter(self)
-        self.site: SiteBackend = SITE_BACKENDS[site](self.router.deliver, lambda: self.scenario.site)
+        self.site: SiteBackend = site_backend_factory(site)(self.router.deliver, lambda: self.scenario.site)
         self.admin = Admin(self)
 
     def clock(self) -> float:

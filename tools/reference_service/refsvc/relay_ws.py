@@ -313,7 +313,10 @@ class RelayHub:
                                request.remote, request.transport)
         self.live[session.session_id] = session
         attempt["sessionId"] = session.session_id
+        # A client that opens a new relay negotiates its UDP path again, from a new socket: until
+        # that hello is acknowledged, replies must not go to the old path's address.
         connection.udp.renew_token = True
+        connection.udp.last_ack_at = None
         request.protocol.keep_alive(False)
         request.protocol.set_parser(session)
         await session.run()

@@ -4,16 +4,18 @@ A backend receives each IPv4 packet that an engineer's client sent through the r
 and hands the site's answers to `deliver`. The simulated site below answers ICMP echo
 requests and echoes UDP datagrams for every address inside the connection's routes;
 another backend (a real network behind a TUN device) can take its place as long as it
-keeps the same three methods.
+keeps the same three methods: `TunSite` is one.
 """
 from __future__ import annotations
 
 import asyncio
 import ipaddress
+import os
 from collections import Counter
 from typing import Callable, Optional
 
 from . import packets as P
+from . import tun
 from .connections import Connection
 from .scenario import SiteSettings
 
@@ -28,6 +30,7 @@ class SiteBackend:
     `stats` (a Counter) is shown by the admin state."""
 
     stats: Counter
+    _settings: SettingsSource
 
     async def start(self) -> None:
         pass
@@ -40,6 +43,21 @@ class SiteBackend:
 
     def packet_from_client(self, connection: Connection, packet: bytes) -> str:
         raise NotImplementedError
+
+    def _drop(self, reason: str) -> str:
+        self.stats["dropped:" + reason] += 1
+        return "dropped: " + reason
+
+    def _refuse_addresses(self, connection: Connection, ip: P.IPv4Packet) -> Optional[str]:
+        """The drop verdict for a packet that the connection may not send to the site, or None."""
+        if ip.src_text != connection.assigned_address:
+            return self._drop("source is not the tunnel address")
+        destination = ipaddress.IPv4Address(ip.dst)
+        if not connection.routes_contain(destination):
+            return self._drop("destination outside the granted routes")
+        if str(destination) in self._settings().silent_addresses:
+            return self._drop("silent address")
+        return None
 
 
 class SimulatedSite(SiteBackend):
@@ -58,10 +76,6 @@ class SimulatedSite(SiteBackend):
     def reset(self) -> None:
         self.stats.clear()
 
-    def _drop(self, reason: str) -> str:
-        self.stats["dropped:" + reason] += 1
-        return "dropped: " + reason
-
     def packet_from_client(self, connection: Connection, packet: bytes) -> str:
         try:
             ip = P.parse_ipv4(packet)
@@ -69,15 +83,11 @@ class SimulatedSite(SiteBackend):
             return self._drop(f"malformed ({exc})")
         if not ip.header_checksum_ok():
             return self._drop("bad IPv4 header checksum")
-        if ip.src_text != connection.assigned_address:
-            return self._drop("source is not the tunnel address")
         if ip.is_fragment:
             return self._drop("fragment")
-        destination = ipaddress.IPv4Address(ip.dst)
-        if not connection.routes_contain(destination):
-            return self._drop("destination outside the granted routes")
-        if str(destination) in self._settings().silent_addresses:
-            return self._drop("silent address")
+        refused = self._refuse_addresses(connection, ip)
+        if refused is not None:
+            return refused
         if ip.protocol == P.PROTO_ICMP:
             reply, verdict = self._icmp(ip)
         elif ip.protocol == P.PROTO_UDP:
@@ -135,7 +145,79 @@ class SimulatedSite(SiteBackend):
         self._pending.add(handle)
 
 
+class TunSite(SiteBackend):
+    """A real network behind a Linux TUN device: packets from the client are written into the
+    device, and whatever the kernel routes back into it goes to the connection whose tunnel
+    address is the destination. The device (and its namespace, addresses and routes) is set
+    up by whoever runs the service; the backend only owns the descriptor."""
+
+    def __init__(self, deliver: Deliver, settings: SettingsSource, device: str, netns: Optional[str] = None):
+        self._deliver = deliver
+        self._settings = settings
+        self.device = device
+        self.netns = netns
+        self._fd: Optional[int] = None
+        self._by_address: dict[int, Connection] = {}  # tunnel address -> its connection
+        self.stats: Counter = Counter()
+
+    async def start(self) -> None:
+        self._fd = tun.open_tun(self.device, self.netns)
+        asyncio.get_running_loop().add_reader(self._fd, self._readable)
+
+    async def stop(self) -> None:
+        if self._fd is not None:
+            asyncio.get_running_loop().remove_reader(self._fd)
+            os.close(self._fd)
+            self._fd = None
+
+    def reset(self) -> None:
+        self.stats.clear()
+        self._by_address.clear()
+
+    def packet_from_client(self, connection: Connection, packet: bytes) -> str:
+        try:
+            ip = P.parse_ipv4(packet)
+        except P.PacketError as exc:
+            return self._drop(f"malformed ({exc})")
+        refused = self._refuse_addresses(connection, ip)
+        if refused is not None:
+            return refused
+        if self._fd is None or not tun.write_packet(self._fd, ip.raw):
+            return self._drop("TUN device refused the packet")
+        self._by_address[ip.src] = connection
+        self.stats["forwarded"] += 1
+        return "forwarded"
+
+    def _readable(self) -> None:
+        if self._fd is None:
+            return
+        for packet in tun.read_packets(self._fd):
+            try:
+                ip = P.parse_ipv4(packet)
+            except P.PacketError:
+                self.stats["fromSite.dropped:malformed"] += 1
+                continue
+            connection = self._by_address.get(ip.dst)
+            if connection is None or connection.ended:
+                self.stats["fromSite.dropped:no connection"] += 1
+                continue
+            self.stats["fromSite"] += 1
+            self._deliver(connection, ip.raw)
+
+
 # Backends by the name given to --site. Each is built as Backend(deliver, settings).
 SITE_BACKENDS: dict[str, Callable[[Deliver, SettingsSource], SiteBackend]] = {
     "simulated": SimulatedSite,
 }
+TUN_PREFIX = "tun:"
+
+
+def site_backend_factory(spec: str) -> Callable[[Deliver, SettingsSource], SiteBackend]:
+    """The backend named by --site: a name of SITE_BACKENDS, or "tun:DEVICE" / "tun:DEVICE@NETNS"
+    for a real network behind a TUN device. Raises ValueError for anything else."""
+    if spec in SITE_BACKENDS:
+        return SITE_BACKENDS[spec]
+    if spec.startswith(TUN_PREFIX):
+        device, netns = tun.parse_tun_spec(spec[len(TUN_PREFIX):])
+        return lambda deliver, settings: TunSite(deliver, settings, device, netns)
+    raise ValueError(f"unknown site {spec!r}: one of {', '.join(sorted(SITE_BACKENDS))} or tun:DEVICE[@NETNS]")

@@ -127,6 +127,27 @@ def test_stale_path_sends_replies_over_the_websocket(svc, udp):
         ws.close()
 
 
+def test_a_new_relay_makes_the_old_path_stale_until_the_next_ack(svc, udp):
+    data = grant(svc.port)
+    first = WsClient(svc.port, relay_path(data["connectionId"]))
+    try:
+        token = udp.negotiate(data["connectionId"])
+    finally:
+        first.close()
+    ws = WsClient(svc.port, relay_path(data["connectionId"]))
+    try:
+        assert admin(svc.port, "state")["udp"]["paths"][0]["fresh"] is False
+        ws.send_frame(0x2, udp_packet(data["assignedAddress"], "10.20.0.1", 1, 2, b"after"))
+        assert ws.recv_binary().endswith(b"after")
+        assert udp.recv(0.2) is None
+        renewed = udp.negotiate(data["connectionId"])
+        assert renewed != token
+        ws.send_frame(0x2, udp_packet(data["assignedAddress"], "10.20.0.1", 1, 2, b"fresh"))
+        assert udp.recv().endswith(b"fresh")
+    finally:
+        ws.close()
+
+
 def test_data_with_a_wrong_or_old_token_is_dropped(svc, udp):
     data = grant(svc.port)
     token = udp.negotiate(data["connectionId"])

@@ -1,0 +1,56 @@
+# The client as the headless session program (e2e_session.exe): the client's own operations,
+# settings file and driver runtime without the window. Sourced by run.sh and benchmark.sh.
+
+SESSION_EXE="$E2E_BUILD/e2e/e2e_session.exe"
+SESSION_PID=""
+
+client_check_build() {
+    [[ -f "$SESSION_EXE" ]] && return 0
+    echo "e2e: $SESSION_EXE is missing: cmake --build --preset windows --target e2e_session" >&2
+    return 1
+}
+
+client_start() { :; }
+
+client_connect() {
+    mkfifo "$E2E_LOG/session.in" || return 1
+    exec 7<>"$E2E_LOG/session.in"
+    e2e_in_eng_wine "$E2E_WINE" "$SESSION_EXE" "$SERVICE_URL" "$ACCESS_KEY" \
+        <"$E2E_LOG/session.in" >"$E2E_LOG/session.out" 2>"$E2E_LOG/session.err" &
+    SESSION_PID=$!
+    E2E_PIDS+=("$SESSION_PID")
+    e2e_wait_line "$E2E_LOG/session.out" '^(online|connect Error|resolve Error)' 90 | grep -q '^online'
+}
+
+# The engine's own flags: running and relay connected.
+client_online() {
+    local lines; lines=$(grep -c '^status' "$E2E_LOG/session.out")
+    echo status >&7 || return 1
+    local deadline=$((SECONDS + 10))
+    while (( $(grep -c '^status' "$E2E_LOG/session.out") <= lines )); do
+        (( SECONDS < deadline )) || return 1
+        sleep 0.1
+    done
+    grep '^status' "$E2E_LOG/session.out" | tail -n 1 | grep -q 'running=1 relay=1'
+}
+
+client_disconnect() {
+    echo disconnect >&7 || return 1
+    e2e_wait_line "$E2E_LOG/session.out" '^disconnect' 60 | grep -vq 'Error' || return 1
+    e2e_wait_for 20 session_gone
+}
+
+session_gone() { ! kill -0 "$SESSION_PID" 2>/dev/null; }
+
+client_stop() {
+    if [[ -n "$SESSION_PID" ]] && kill -0 "$SESSION_PID" 2>/dev/null; then
+        echo disconnect >&7 2>/dev/null
+        e2e_wait_for 20 session_gone
+    fi
+    exec 7>&- 2>/dev/null
+    SESSION_PID=""
+}
+
+client_after_disconnect_checks() {
+    check "the session program ended after the disconnect" session_gone
+}
