@@ -20,6 +20,9 @@ if [[ -n "$python_tests" ]]; then
     /usr/bin/python3 -m pytest -q -p no:cacheprovider tools || status=1
 fi
 
+# Real traffic through the client under Wine between two network namespaces (root only; skipped otherwise).
+tools/e2e/run.sh || status=1
+
 # Every reader of outside bytes, fuzzed natively with sanitizers for a bounded time each.
 tools/fuzz/run.sh --seconds 20 || status=1
 
