@@ -7,20 +7,12 @@
 #include <vector>
 
 #include "settings/text_utils.h"
+#include "tunnel/relay_base_url.h"
 
 namespace ostrevane {
 
 std::wstring BuildRelayUrl(const std::wstring& serverUrl, const std::wstring& relayPath) {
-    std::wstring base = TrimWhitespace(serverUrl);
-    if (base.empty()) {
-        base = kDefaultServerUrl;
-    }
-    if (base.size() < 3 || base.find(L"://") == std::wstring::npos) {
-        base.insert(0, L"http://");
-    }
-    while (!base.empty() && base.back() == L'/') {
-        base.pop_back();
-    }
+    const std::wstring base = RelayBaseUrl(serverUrl);
     const RelayUrlParts parts = ParseRelayUrl(base + relayPath);
     std::wstring url = parts.secure ? L"wss://" : L"ws://";
     url += parts.host;
