@@ -1,7 +1,8 @@
 #!/bin/bash
 # Creates (once) and configures the Wine prefix that the tests and the demo use,
 # then starts a persistent, warmed-up wineserver so each test run costs milliseconds.
-# Usage: tools/wine-prefix.sh [--no-server]
+# Without $DISPLAY, Wine runs on the prefix's own Xvfb (tools/wine-display.sh).
+# Usage: tools/wine-prefix.sh [--no-server | --stop]   (--stop ends the server and that Xvfb)
 set -euo pipefail
 
 WINE=/usr/lib/wine/wine64
@@ -14,6 +15,22 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 if [[ ! -x "$WINE" ]]; then
     echo "wine-prefix: $WINE is missing; run tools/setup.sh" >&2
     exit 127
+fi
+
+source "$(dirname "$0")/wine-display.sh"
+if [[ "${1:-}" == "--stop" ]]; then
+    "$WINESERVER" -k >/dev/null 2>&1 || true
+    wine_display_stop
+    exit 0
+fi
+server=1
+[[ "${1:-}" == "--no-server" ]] && server=0
+# The display only when Wine runs here; one started just for a set-up without a server goes again.
+if (( server )) || [[ ! -f "$WINEPREFIX/.ostrevane-ready" || ! -f "$WINEPREFIX/.ostrevane-fonts-2" ]]; then
+    wine_display_ensure
+    if (( ! server && WINE_DISPLAY_STARTED )); then
+        trap '"$WINESERVER" -w; wine_display_stop' EXIT
+    fi
 fi
 
 mkdir -p "$(dirname "$WINEPREFIX")"
@@ -47,7 +64,7 @@ if [[ ! -f "$WINEPREFIX/.ostrevane-fonts-2" ]]; then
 fi
 flock -u 9
 
-if [[ "${1:-}" != "--no-server" ]]; then
+if (( server )); then
     # A persistent server keeps Wine's helper processes from holding ctest's pipes open.
     ( setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 & )
     "$WINE" cmd /c ver </dev/null >/dev/null 2>&1 || true

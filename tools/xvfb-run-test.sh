@@ -1,7 +1,8 @@
 #!/bin/bash
-# Runs a command with an X display: the current one, or a private Xvfb that is stopped afterwards.
+# Runs a command that shows windows under Wine: on the current display, or on the Wine prefix's
+# own Xvfb when there is none (the display Wine's desktop of that prefix was started with).
 set -uo pipefail
-if [[ -n "${DISPLAY:-}" ]]; then
-    exec "$@"
-fi
-exec xvfb-run -a -s "-screen 0 1600x1000x24" "$@"
+export WINEPREFIX="${WINEPREFIX:-$HOME/.cache/ostrevane/wineprefix}"
+source "$(dirname "$0")/wine-display.sh"
+wine_display_ensure || exit 127
+exec "$@"
