@@ -105,8 +105,10 @@ TEST_F(UdpPathTest, KeepAliveRepeatsTheHello) {
     std::this_thread::sleep_for(2200ms);
     const std::vector<double> times = HelloTimes();
     ASSERT_GE(times.size(), 4u) << "the negotiation hello and keep-alive hellos every 0.5 s";
+    // A busy machine stretches the gaps; the service's own receive times may also shrink one a little.
     for (std::size_t i = 2; i < times.size(); ++i) {
-        EXPECT_NEAR(times[i] - times[i - 1], 0.5, 0.3);
+        EXPECT_GE(times[i] - times[i - 1], 0.3);
+        EXPECT_LE(times[i] - times[i - 1], 1.0);
     }
     EXPECT_TRUE(engine.udpReady());
 }
@@ -139,7 +141,8 @@ TEST_F(UdpPathTest, FallsBackToTheWebSocketWhenHellosAreIgnored) {
     const std::vector<double> times = HelloTimes();
     ASSERT_EQ(times.size(), 4u) << "four hellos, then the WebSocket alone";
     for (std::size_t i = 1; i < times.size(); ++i) {
-        EXPECT_NEAR(times[i] - times[i - 1], 0.9, 0.3);
+        EXPECT_GE(times[i] - times[i - 1], 0.6);
+        EXPECT_LE(times[i] - times[i - 1], 1.6);
     }
     ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
     harness_->SendPacket(UdpPacket(engine, 120, 40007), 6, 2);
