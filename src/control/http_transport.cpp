@@ -4,10 +4,12 @@
 #include <winhttp.h>
 #include <shlwapi.h>
 
+#include <optional>
 #include <vector>
 
 #include "app/paths.h"
 #include "app/unique_handle.h"
+#include "app/url_components.h"
 #include "app/win32_error.h"
 #include "settings/text_utils.h"
 
@@ -86,29 +88,18 @@ bool QueryContentLength(HINTERNET request, std::uint64_t& length) {
 }  // namespace
 
 CrackedUrl CrackUrl(const std::wstring& url) {
-    std::vector<wchar_t> host(512);
-    std::vector<wchar_t> path(4096);
-    std::vector<wchar_t> extra(4096);
-    URL_COMPONENTS components{};
-    components.dwStructSize = sizeof(components);
-    components.lpszHostName = host.data();
-    components.dwHostNameLength = static_cast<DWORD>(host.size());
-    components.lpszUrlPath = path.data();
-    components.dwUrlPathLength = static_cast<DWORD>(path.size());
-    components.lpszExtraInfo = extra.data();
-    components.dwExtraInfoLength = static_cast<DWORD>(extra.size());
-    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &components)) {
+    const std::optional<UrlComponents> parts = CrackUrlComponents(url);
+    if (!parts) {
         ThrowWin32Error(L"WinHttpCrackUrl");
     }
     CrackedUrl cracked;
-    cracked.host.assign(components.lpszHostName, components.dwHostNameLength);
-    cracked.path.assign(components.lpszUrlPath, components.dwUrlPathLength);
-    cracked.path.append(components.lpszExtraInfo, components.dwExtraInfoLength);
+    cracked.host = parts->host;
+    cracked.path = parts->path + parts->extra;
     if (cracked.path.empty()) {
         cracked.path = L"/";
     }
-    cracked.port = components.nPort;
-    cracked.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+    cracked.port = parts->port;
+    cracked.secure = parts->secure;
     return cracked;
 }
 

@@ -1,11 +1,9 @@
 #include "tunnel/relay_url.h"
 
-#include <windows.h>
-#include <winhttp.h>
-
+#include <optional>
 #include <stdexcept>
-#include <vector>
 
+#include "app/url_components.h"
 #include "settings/text_utils.h"
 #include "tunnel/relay_base_url.h"
 
@@ -30,30 +28,17 @@ RelayUrlParts ParseRelayUrl(const std::wstring& url) {
         cracked.replace(0, 6, L"https://");
     }
 
-    std::vector<wchar_t> host(512);
-    std::vector<wchar_t> path(4096);
-    std::vector<wchar_t> extra(4096);  // the query, when the platform hands it out separately
-    URL_COMPONENTS components{};
-    components.dwStructSize = sizeof(components);
-    components.lpszHostName = host.data();
-    components.dwHostNameLength = static_cast<DWORD>(host.size());
-    components.lpszUrlPath = path.data();
-    components.dwUrlPathLength = static_cast<DWORD>(path.size());
-    components.lpszExtraInfo = extra.data();
-    components.dwExtraInfoLength = static_cast<DWORD>(extra.size());
-    if (!WinHttpCrackUrl(cracked.c_str(), 0, 0, &components)) {
+    const std::optional<UrlComponents> components = CrackUrlComponents(cracked);
+    if (!components) {
         throw std::runtime_error("WinHttpCrackUrl failed for URL: " + WideToUtf8(url));
     }
 
     RelayUrlParts parts;
-    parts.host.assign(components.lpszHostName, components.dwHostNameLength);
-    parts.path.assign(components.lpszUrlPath, components.dwUrlPathLength);
-    if (parts.path.empty()) {
-        parts.path = L"/";
-    }
-    parts.path.append(components.lpszExtraInfo, components.dwExtraInfoLength);
-    parts.port = components.nPort;
-    parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+    parts.host = components->host;
+    parts.path = components->path.empty() ? L"/" : components->path;
+    parts.path += components->extra;
+    parts.port = components->port;
+    parts.secure = components->secure;
     return parts;
 }
 

@@ -6,12 +6,11 @@ from __future__ import annotations
 import base64
 import binascii
 import ipaddress
-import json
 from typing import TYPE_CHECKING, Any, Callable, Optional
 
 from aiohttp import web
 
-from .envelope import Refusal, ok
+from .envelope import Refusal, ok, parse_json_object
 from .scenario import ScenarioError, load_scenario
 from .wsframes import OP_BINARY, encode_length
 
@@ -27,15 +26,7 @@ def _is_loopback(remote: Optional[str]) -> bool:
 
 
 def _body_object(body: bytes) -> dict:
-    if not body.strip():
-        return {}
-    try:
-        document = json.loads(body.decode("utf-8"))
-    except (UnicodeDecodeError, json.JSONDecodeError, RecursionError):
-        raise Refusal("BAD_JSON", "请求体不是有效的 JSON") from None
-    if not isinstance(document, dict):
-        raise Refusal("BAD_JSON", "请求体必须是 JSON 对象")
-    return document
+    return parse_json_object(body) if body.strip() else {}
 
 
 def _get(params: dict, name: str, kind: type, default: Any = None, *, minimum: Optional[float] = None):
