@@ -53,7 +53,7 @@ die() { echo "demo: $*" >&2; exit 1; }
 # --- What this script started, stopped by cleanup on every path -----------------------------------
 service_pid=""
 harness_pid=""
-xvfb_pid=""
+private_display=0
 client_pid=""
 wine_started=0
 
@@ -87,7 +87,7 @@ cleanup() {
     fi
     stop_process "$harness_pid"
     stop_process "$service_pid"
-    stop_process "$xvfb_pid"
+    if (( private_display )); then wine_display_stop; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -126,17 +126,11 @@ flock -n 8 || die "another demo is running with $WINEPREFIX"
 [[ -d $WINEPREFIX ]] && /usr/lib/wine/wineserver -k >/dev/null 2>&1
 
 # --- Display -----------------------------------------------------------------------------------------
+source "$root/tools/wine-display.sh"
 if [[ -z ${DISPLAY:-} || -n $screenshots ]]; then
-    rm -f "$out/xvfb.display"
-    Xvfb -displayfd 3 -screen 0 1920x1200x24 -nolisten tcp 3>"$out/xvfb.display" >"$out/xvfb.log" 2>&1 &
-    xvfb_pid=$!
-    for (( i = 0; i < 100; i++ )); do
-        [[ -s $out/xvfb.display ]] && break
-        kill -0 "$xvfb_pid" 2>/dev/null || break
-        sleep 0.1
-    done
-    [[ -s $out/xvfb.display ]] || die "Xvfb did not start; see $out/xvfb.log"
-    export DISPLAY=":$(tr -d '[:space:]' <"$out/xvfb.display")"
+    unset DISPLAY
+    WINE_DISPLAY_SCREEN=1920x1200x24 wine_display_ensure || die "Xvfb did not start"
+    private_display=1
     if (( ! auto )); then
         say "there is no display to interact with: running the automatic walk-through (as --auto)"
         auto=1

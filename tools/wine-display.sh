@@ -4,7 +4,7 @@
 # runs. Started without one, it dies, and from then on no process of that server can create a
 # window. So a run without $DISPLAY gets the prefix's own Xvfb, started once and shared by every
 # later run, and a server left from a run without it is ended first.
-# Needs WINEPREFIX. Usage: wine_display_ensure (exports DISPLAY; sets WINE_DISPLAY_STARTED to 1 when
+# Needs WINEPREFIX; WINE_DISPLAY_SCREEN sets a new Xvfb's screen (default 1600x1000x24). Usage: wine_display_ensure (exports DISPLAY; sets WINE_DISPLAY_STARTED to 1 when
 # it started the Xvfb), wine_display_stop.
 
 WINE_DISPLAY_STARTED=0
@@ -48,7 +48,7 @@ wine_display_ensure() {
         WINEPREFIX="$WINEPREFIX" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
         # Its own session: a test's time-out, which ends the test's process group, leaves it running.
         # (A script has no job control, so setsid becomes Xvfb itself and $! is the server.)
-        setsid Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp 3>"$out" 7>&- </dev/null >/dev/null 2>&1 &
+        setsid Xvfb -displayfd 3 -screen 0 "${WINE_DISPLAY_SCREEN:-1600x1000x24}" -nolisten tcp 3>"$out" 7>&- </dev/null >/dev/null 2>&1 &
         pid=$!
         for (( i = 0; i < 100; i++ )); do
             [[ -s $out ]] && break
