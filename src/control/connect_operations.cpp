@@ -14,22 +14,9 @@
 namespace ostrevane {
 namespace {
 
-std::vector<std::wstring> StringElements(const JsonValue& data, const wchar_t* key) {
-    std::vector<std::wstring> items;
-    if (const JsonArray* array = JsonFindAs<JsonArray>(data, key)) {
-        for (const JsonValue& element : *array) {
-            if (const auto* text = std::get_if<std::wstring>(&element)) {
-                items.push_back(*text);
-            }
-        }
-    }
-    return items;
-}
-
+// A string member of the answer replaces the field; anything else leaves it.
 void TakeString(const JsonValue& data, const wchar_t* key, std::wstring& field) {
-    if (const std::wstring* text = JsonFindAs<std::wstring>(data, key)) {
-        field = *text;
-    }
+    field = JsonStringOr(data, key, field);
 }
 
 }  // namespace
@@ -42,7 +29,7 @@ void ResolveDevice(ClientState& snapshot, EngineSlot, std::wstring& message) {
         return;
     }
     TakeString(reply.data, L"deviceNumber", snapshot.deviceNumber);
-    const std::vector<std::wstring> networks = StringElements(reply.data, L"sharedNetworks");
+    const std::vector<std::wstring> networks = JsonStringElements(reply.data, L"sharedNetworks");
     if (!networks.empty()) {
         snapshot.routesText = JoinLines(networks);
         snapshot.targetNetwork = networks.front();
@@ -73,7 +60,7 @@ std::wstring RequestConnectionAuthorization(ClientState& state) {
     std::wstring assignedAddress;
     TakeString(reply.data, L"connectionId", connectionId);
     TakeString(reply.data, L"assignedAddress", assignedAddress);
-    const std::vector<std::wstring> routes = StringElements(reply.data, L"routes");
+    const std::vector<std::wstring> routes = JsonStringElements(reply.data, L"routes");
     if (connectionId.empty() || assignedAddress.empty() || routes.empty()) {
         throw std::runtime_error("Connection authorization response is missing connectionId, assignedAddress, or routes.");
     }

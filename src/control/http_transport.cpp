@@ -23,18 +23,37 @@ struct InternetHandleTraits {
 };
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
-// The three handles of one exchange, closed request first.
+// The three handles of one exchange; members close in reverse order, the request first.
 struct HttpExchange {
     UniqueInternetHandle session;
     UniqueInternetHandle connection;
     UniqueInternetHandle request;
-
-    ~HttpExchange() {
-        request.reset();
-        connection.reset();
-        session.reset();
-    }
 };
+
+constexpr wchar_t kSinkRefused[] = L"sink";
+
+// Reads the body to its end, piece by piece into `sink` (false stops it). The failed step's name
+// (or kSinkRefused) when the body could not be read whole; nullptr when it was.
+template <typename Sink>
+const wchar_t* ReadBody(HINTERNET request, Sink&& sink) {
+    for (;;) {
+        DWORD available = 0;
+        if (!WinHttpQueryDataAvailable(request, &available)) {
+            return L"WinHttpQueryDataAvailable";
+        }
+        if (available == 0) {
+            return nullptr;
+        }
+        std::vector<char> chunk(available, '\0');
+        DWORD read = 0;
+        if (!WinHttpReadData(request, chunk.data(), available, &read)) {
+            return L"WinHttpReadData";
+        }
+        if (!sink(chunk.data(), read)) {
+            return kSinkRefused;
+        }
+    }
+}
 
 // Opens session, connection and request; the failed step's name in `failedStep` when one fails.
 bool OpenExchange(HttpExchange& exchange, const CrackedUrl& url, const wchar_t* method, const HttpTimeouts& timeouts,
@@ -124,20 +143,12 @@ HttpResponse SendHttpRequest(const std::wstring& method, const std::wstring& url
     HttpResponse response;
     response.status = QueryStatus(exchange.request.get());
     std::string received;
-    for (;;) {
-        DWORD available = 0;
-        if (!WinHttpQueryDataAvailable(exchange.request.get(), &available)) {
-            ThrowWin32Error(L"WinHttpQueryDataAvailable");
-        }
-        if (available == 0) {
-            break;
-        }
-        std::vector<char> chunk(available, '\0');
-        DWORD read = 0;
-        if (!WinHttpReadData(exchange.request.get(), chunk.data(), available, &read)) {
-            ThrowWin32Error(L"WinHttpReadData");
-        }
-        received.append(chunk.data(), read);
+    const wchar_t* failedRead = ReadBody(exchange.request.get(), [&](const char* piece, DWORD size) {
+        received.append(piece, size);
+        return true;
+    });
+    if (failedRead != nullptr) {
+        ThrowWin32Error(failedRead);
     }
     response.body = Utf8ToWide(received);
     return response;
@@ -168,26 +179,13 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination, co
             return false;
         }
         std::uint64_t total = 0;
-        bool complete = false;
-        for (;;) {
-            DWORD available = 0;
-            if (!WinHttpQueryDataAvailable(exchange.request.get(), &available)) {
-                break;
-            }
-            if (available == 0) {
-                // A connection that ends before the announced length is a broken transfer, not the end.
-                complete = !lengthKnown || total == announced;
-                break;
-            }
-            std::vector<char> chunk(available, '\0');
-            DWORD read = 0;
+        const wchar_t* failedRead = ReadBody(exchange.request.get(), [&](const char* piece, DWORD size) {
             DWORD written = 0;
-            if (!WinHttpReadData(exchange.request.get(), chunk.data(), available, &read) ||
-                !WriteFile(file.get(), chunk.data(), read, &written, nullptr) || written != read) {
-                break;
-            }
-            total += read;
-        }
+            total += size;
+            return WriteFile(file.get(), piece, size, &written, nullptr) && written == size;
+        });
+        // A connection that ends before the announced length is a broken transfer, not the end.
+        const bool complete = failedRead == nullptr && (!lengthKnown || total == announced);
         if (!complete) {
             file.reset();
             DeleteFileW(temporary.c_str());

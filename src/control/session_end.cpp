@@ -20,7 +20,7 @@ void ClearSessionFields(ClientState& state) {
 
 ApiEnvelope ReportDisconnect(const ClientState& state, const std::wstring& reason) {
     const std::wstring path = L"/api/connections/" + PercentEncode(state.connectionId) + L"/disconnect";
-    const std::wstring body = L"{\"engineerId\":\"" + JsonEscape(state.engineerId) + L"\",\"reason\":\"" + reason + L"\"}";
+    const std::wstring body = L"{\"engineerId\":\"" + JsonEscape(state.engineerId) + L"\",\"reason\":\"" + JsonEscape(reason) + L"\"}";
     return PostJson(state.serverUrl, path, body);
 }
 

@@ -3,15 +3,6 @@
 #include "settings/text_utils.h"
 
 namespace ostrevane {
-namespace {
-
-std::wstring StringMember(const JsonValue& data, const wchar_t* key) {
-    const std::wstring* text = JsonFindAs<std::wstring>(data, key);
-    return text == nullptr ? std::wstring() : *text;
-}
-
-}  // namespace
-
 std::wstring RemoteDesktopSessionPath(const std::wstring& deviceNumber) {
     return L"/api/devices/" + PercentEncode(deviceNumber) + L"/remote-desktop/session";
 }
@@ -24,8 +15,8 @@ std::wstring RemoteDesktopSessionBody(const std::wstring& deviceNumber, const st
 
 RemoteDesktopSession ReadRemoteDesktopSession(const JsonValue& data) {
     RemoteDesktopSession session;
-    session.rustDeskId = StringMember(data, L"rustDeskId");
-    session.accessPassword = StringMember(data, L"accessPassword");
+    session.rustDeskId = JsonStringOr(data, L"rustDeskId");
+    session.accessPassword = JsonStringOr(data, L"accessPassword");
     if (const JsonValue* server = JsonFind(data, L"server")) {
         session.server = *server;
     }

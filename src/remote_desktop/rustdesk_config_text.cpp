@@ -7,11 +7,6 @@
 namespace ostrevane {
 namespace {
 
-std::wstring StringMember(const JsonValue& object, const wchar_t* key) {
-    const std::wstring* value = JsonFindAs<std::wstring>(object, key);
-    return value == nullptr ? std::wstring() : *value;
-}
-
 std::wstring QuotedLine(const wchar_t* key, const std::wstring& value) {
     return std::wstring(key) + L" = '" + EscapeTomlText(value) + L"'\n";
 }
@@ -31,16 +26,16 @@ std::wstring EscapeTomlText(const std::wstring& text) {
 }
 
 std::optional<std::string> RustDeskConfigText(const JsonValue& server) {
-    const std::wstring rendezvous = StringMember(server, L"rendezvousServer");
+    const std::wstring rendezvous = JsonStringOr(server, L"rendezvousServer");
     if (rendezvous.empty()) {
         return std::nullopt;
     }
-    const std::wstring apiServer = StringMember(server, L"apiServer");
+    const std::wstring apiServer = JsonStringOr(server, L"apiServer");
     std::wstring text = QuotedLine(L"rendezvous_server", rendezvous);
     text += L"\n[options]\n";
     text += QuotedLine(L"custom-rendezvous-server", rendezvous);
-    text += QuotedLine(L"relay-server", StringMember(server, L"relayServer"));
-    text += QuotedLine(L"key", StringMember(server, L"key"));
+    text += QuotedLine(L"relay-server", JsonStringOr(server, L"relayServer"));
+    text += QuotedLine(L"key", JsonStringOr(server, L"key"));
     if (!apiServer.empty()) {
         text += QuotedLine(L"api-server", apiServer);
     }

@@ -11,6 +11,23 @@ const JsonValue* JsonFind(const JsonValue& value, const std::wstring& key) {
     return member == object->end() ? nullptr : &member->second;
 }
 
+std::wstring JsonStringOr(const JsonValue& value, const std::wstring& key, const std::wstring& fallback) {
+    const std::wstring* text = JsonFindAs<std::wstring>(value, key);
+    return text != nullptr ? *text : fallback;
+}
+
+std::vector<std::wstring> JsonStringElements(const JsonValue& value, const std::wstring& key) {
+    std::vector<std::wstring> items;
+    if (const JsonArray* array = JsonFindAs<JsonArray>(value, key)) {
+        for (const JsonValue& element : *array) {
+            if (const auto* text = std::get_if<std::wstring>(&element)) {
+                items.push_back(*text);
+            }
+        }
+    }
+    return items;
+}
+
 std::wstring JsonEscape(const std::wstring& text) {
     std::wstring escaped;
     escaped.reserve(text.size() + 8);

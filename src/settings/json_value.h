@@ -34,6 +34,12 @@ const T* JsonFindAs(const JsonValue& value, const std::wstring& key) {
     return member == nullptr ? nullptr : std::get_if<T>(member);
 }
 
+// The member's text; the fallback when it is missing or not a string.
+std::wstring JsonStringOr(const JsonValue& value, const std::wstring& key, const std::wstring& fallback = {});
+
+// The string elements of the member's array in order, other elements skipped; none without the array.
+std::vector<std::wstring> JsonStringElements(const JsonValue& value, const std::wstring& key);
+
 // Tab, line feed, carriage return, quote and backslash escaped; everything else raw.
 std::wstring JsonEscape(const std::wstring& text);
 

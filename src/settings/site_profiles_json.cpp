@@ -5,25 +5,14 @@
 namespace ostrevane {
 namespace {
 
-std::wstring StringMember(const JsonValue& object, const std::wstring& key, const std::wstring& fallback) {
-    const std::wstring* text = JsonFindAs<std::wstring>(object, key);
-    return text != nullptr ? *text : fallback;
-}
-
 SiteProfile ReadProfile(const JsonValue& object) {
     SiteProfile profile;
-    profile.name = StringMember(object, L"name", L"");
-    profile.serverUrl = NormalizeServerUrl(StringMember(object, L"serverUrl", kDefaultServerUrl));
-    profile.deviceNumber = StringMember(object, L"deviceNumber", L"");
-    profile.deviceSecret = StringMember(object, L"deviceSecret", L"");
-    profile.targetNetwork = StringMember(object, L"targetNetwork", L"ALL");
-    if (const auto* networks = JsonFindAs<JsonArray>(object, L"sharedNetworks")) {
-        for (const JsonValue& item : *networks) {
-            if (const auto* text = std::get_if<std::wstring>(&item)) {
-                profile.sharedNetworks.push_back(*text);
-            }
-        }
-    }
+    profile.name = JsonStringOr(object, L"name", L"");
+    profile.serverUrl = NormalizeServerUrl(JsonStringOr(object, L"serverUrl", kDefaultServerUrl));
+    profile.deviceNumber = JsonStringOr(object, L"deviceNumber", L"");
+    profile.deviceSecret = JsonStringOr(object, L"deviceSecret", L"");
+    profile.targetNetwork = JsonStringOr(object, L"targetNetwork", L"ALL");
+    profile.sharedNetworks = JsonStringElements(object, L"sharedNetworks");
     return profile;
 }
 
