@@ -223,12 +223,15 @@ std::wstring TunnelEngine::Stop() {
         path_.CloseHandles();  // ends the capture thread's blocked receive
     }
     CloseRelaySocket();  // ends the relay thread's blocked receive
-    CloseUdpPath(udp_);
-    JoinUdpThreads(udp_);
-    EndUdpWinsock(udp_);
+    CloseUdpPath(udp_);  // ends the UDP receive and keep-alive waits
     JoinIfRunning(captureThread_);
     JoinIfRunning(relayThread_);
     JoinIfRunning(sendThread_);
+    // Only now: a reconnection on the relay thread may have been joining or opening the UDP path
+    // until that thread ended, and may have left a new one open.
+    CloseUdpPath(udp_);
+    JoinUdpThreads(udp_);
+    EndUdpWinsock(udp_);
     {
         std::lock_guard lock(relayMutex_);
         relay_.reset();
