@@ -79,7 +79,7 @@ cleanup() {
     trap - EXIT INT TERM
     if [[ -n $client_pid ]] && kill -0 "$client_pid" 2>/dev/null; then
         # Closing the window lets the client stop its tunnel the ordinary way.
-        "$root/tools/wine-run" taskkill /im Ostrevane.Client.exe </dev/null >/dev/null 2>&1
+        timeout 20 "$root/tools/wine-run" taskkill /im Ostrevane.Client.exe </dev/null >/dev/null 2>&1
         wait_gone "$client_pid" 10 || stop_process "$client_pid"
     fi
     if (( wine_started )); then

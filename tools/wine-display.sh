@@ -75,6 +75,7 @@ wine_display_stop() {
     [[ -s $file ]] || return 0
     read -r number pid <"$file" || true
     rm -f "$file"
-    [[ ${pid:-} =~ ^[0-9]+$ ]] && kill "$pid" 2>/dev/null
+    # After a reboot the recorded number may belong to another process.
+    [[ ${pid:-} =~ ^[0-9]+$ && $(cat "/proc/$pid/comm" 2>/dev/null) == Xvfb ]] && kill "$pid" 2>/dev/null
     return 0
 }

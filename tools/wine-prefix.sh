@@ -29,7 +29,7 @@ server=1
 if (( server )) || [[ ! -f "$WINEPREFIX/.ostrevane-ready" || ! -f "$WINEPREFIX/.ostrevane-fonts-2" ]]; then
     wine_display_ensure
     if (( ! server && WINE_DISPLAY_STARTED )); then
-        trap '"$WINESERVER" -w; wine_display_stop' EXIT
+        trap 'timeout 120 "$WINESERVER" -w; wine_display_stop' EXIT
     fi
 fi
 
@@ -41,8 +41,8 @@ created=0
 if [[ ! -f "$WINEPREFIX/.ostrevane-ready" ]]; then
     created=1
     echo "wine-prefix: creating $WINEPREFIX"
-    "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
-    "$WINESERVER" -w
+    timeout 300 "$WINE" wineboot -i </dev/null >/dev/null 2>&1 || true
+    timeout 120 "$WINESERVER" -w || true
     if [[ ! -d "$WINEPREFIX/drive_c/windows" ]]; then
         echo "wine-prefix: wineboot did not create $WINEPREFIX" >&2
         exit 1
@@ -53,13 +53,13 @@ fi
 # a CJK font and make Uniscribe fall back to it. The marker makes older prefixes catch up once.
 if [[ ! -f "$WINEPREFIX/.ostrevane-fonts-2" ]]; then
     for face in 'DejaVu Sans' 'DejaVu Sans Bold'; do
-        "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
+        timeout 60 "$WINE" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' \
             /v "$face" /t REG_MULTI_SZ /d 'wqy-microhei.ttc,WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 || true
     done
-    "$WINE" reg add 'HKCU\Software\Wine\Uniscribe\Fallback' \
+    timeout 60 "$WINE" reg add 'HKCU\Software\Wine\Uniscribe\Fallback' \
         /v 696e6168 /t REG_SZ /d 'WenQuanYi Micro Hei' /f </dev/null >/dev/null 2>&1 || true
     # A new prefix has no persistent server yet: wait until the registry is on disk.
-    (( created )) && "$WINESERVER" -w
+    (( created )) && timeout 120 "$WINESERVER" -w
     touch "$WINEPREFIX/.ostrevane-fonts-2"
 fi
 flock -u 9
@@ -67,5 +67,5 @@ flock -u 9
 if (( server )); then
     # A persistent server keeps Wine's helper processes from holding ctest's pipes open.
     ( setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 & )
-    "$WINE" cmd /c ver </dev/null >/dev/null 2>&1 || true
+    timeout 120 "$WINE" cmd /c ver </dev/null >/dev/null 2>&1 || true
 fi

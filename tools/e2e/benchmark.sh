@@ -14,11 +14,12 @@ command -v iperf3 >/dev/null || { echo "benchmark: iperf3 is missing: run tools/
 
 CLIENT=session
 SECONDS_PER_RUN=10
+usage() { echo "usage: $0 [--client session|window] [--seconds N]" >&2; exit 2; }
 while [[ $# -gt 0 ]]; do
     case "$1" in
-        --client) CLIENT=${2:-}; shift 2 ;;
-        --seconds) SECONDS_PER_RUN=${2:-}; shift 2 ;;
-        *) echo "usage: $0 [--client session|window] [--seconds N]" >&2; exit 2 ;;
+        --client) [[ $# -ge 2 ]] || usage; CLIENT=$2; shift 2 ;;
+        --seconds) [[ $# -ge 2 ]] || usage; SECONDS_PER_RUN=$2; shift 2 ;;
+        *) usage ;;
     esac
 done
 source "$E2E_ROOT/tools/e2e/client_$CLIENT.sh" 2>/dev/null || { echo "benchmark: unknown client $CLIENT" >&2; exit 2; }

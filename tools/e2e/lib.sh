@@ -58,6 +58,9 @@ e2e_lock() {
     exec 8>/run/ostrevane-e2e.lock
     if ! flock -w 60 8; then
         echo "e2e: another end-to-end run holds /run/ostrevane-e2e.lock" >&2
+        # The namespaces and processes belong to that run: leave them to it.
+        trap - EXIT INT TERM
+        [[ -n ${E2E_LOG:-} ]] && rm -rf "$E2E_LOG"
         exit 1
     fi
 }

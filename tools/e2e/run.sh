@@ -15,11 +15,12 @@ e2e_require_root e2e
 
 CLIENT=window
 KEEP_LOGS=0
+usage() { echo "usage: $0 [--client window|session] [--keep-logs]" >&2; exit 2; }
 while [[ $# -gt 0 ]]; do
     case "$1" in
-        --client) CLIENT=${2:-}; shift 2 ;;
+        --client) [[ $# -ge 2 ]] || usage; CLIENT=$2; shift 2 ;;
         --keep-logs) KEEP_LOGS=1; shift ;;
-        *) echo "usage: $0 [--client window|session] [--keep-logs]" >&2; exit 2 ;;
+        *) usage ;;
     esac
 done
 source "$E2E_ROOT/tools/e2e/client_$CLIENT.sh" 2>/dev/null || { echo "e2e: unknown client $CLIENT" >&2; exit 2; }

@@ -99,11 +99,15 @@ def test_a_run_with_a_display_keeps_it_and_starts_nothing(prefix):
     assert not pathlib.Path(f"{prefix}.xvfb").exists()
 
 
-def test_a_record_of_another_process_is_not_taken_for_the_display(prefix):
-    # A reused process id: alive, but no X socket of that number.
-    record = pathlib.Path(f"{prefix}.xvfb")
-    record.write_text(f"987 {os.getpid()}\n")
+def test_a_record_of_another_process_is_neither_taken_nor_ended(prefix):
+    # A reused process id after a reboot: alive, but no X server and no X socket of that number.
+    other = subprocess.Popen(["sleep", "30"])
     try:
+        pathlib.Path(f"{prefix}.xvfb").write_text(f"987 {other.pid}\n")
         assert run_bash(prefix, "wine_display_alive").returncode != 0
+        assert run_bash(prefix, "wine_display_stop").returncode == 0
+        assert other.poll() is None, "the stop ended a process that is not the display"
+        assert not pathlib.Path(f"{prefix}.xvfb").exists()
     finally:
-        record.unlink()  # the fixture's stop would end the process it names
+        other.kill()
+        other.wait()
