@@ -5,12 +5,11 @@
 
 #include "app/url_components.h"
 #include "settings/text_utils.h"
-#include "tunnel/relay_base_url.h"
 
 namespace ostrevane {
 
 std::wstring BuildRelayUrl(const std::wstring& serverUrl, const std::wstring& relayPath) {
-    const std::wstring base = RelayBaseUrl(serverUrl);
+    const std::wstring base = NormalizeServerUrl(serverUrl);
     const RelayUrlParts parts = ParseRelayUrl(base + relayPath);
     std::wstring url = parts.secure ? L"wss://" : L"ws://";
     url += parts.host;

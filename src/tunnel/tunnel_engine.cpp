@@ -208,7 +208,7 @@ void TunnelEngine::SendLoop() {
             continue;
         }
         const std::shared_ptr<WebSocketRelay> relay = CurrentRelay();
-        if (relay && relay->IsConnected() && relay->SendFrame(2, *packet)) {
+        if (relay && relay->SendFrame(2, *packet)) {  // false when the relay is no longer connected
             continue;
         }
         DropRelay();  // the packet is lost

@@ -9,7 +9,6 @@
 
 #include "settings/text_utils.h"
 #include "tunnel/capture_loop.h"
-#include "tunnel/relay_base_url.h"
 #include "tunnel/relay_url.h"
 #include "tunnel/udp_datagrams.h"
 
@@ -45,7 +44,7 @@ std::uint64_t SteadyMilliseconds() {
 }
 
 sockaddr_in ResolveUdpRelayEndpoint(const std::wstring& serverUrl) {
-    const RelayUrlParts parts = ParseRelayUrl(RelayBaseUrl(serverUrl) + L"/");
+    const RelayUrlParts parts = ParseRelayUrl(NormalizeServerUrl(serverUrl) + L"/");
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;

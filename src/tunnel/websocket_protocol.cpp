@@ -197,6 +197,7 @@ bool ReadMessage(ByteSource& source, const std::function<void(std::span<const st
                  std::vector<std::uint8_t>& message) {
     message.clear();
     Frame frame;
+    frame.payload.swap(message);  // the caller's buffer from the last message takes this one: no allocation
     for (;;) {
         if (ReadFrame(source, frame, message.size()) != FrameRead::kOk || frame.opcode == kClose) {
             message.clear();
