@@ -1,14 +1,10 @@
 #include "app/button_colors.h"
 
+#include "app/control_table.h"
 #include "app/palette.h"
 
 namespace ostrevane {
 namespace {
-
-constexpr unsigned kConnectButton = 1009;
-constexpr unsigned kCopyButton = 1014;
-constexpr unsigned kDisconnectButton = 1013;
-constexpr unsigned kDeleteButton = 1020;
 
 struct SchemeColors {
     ButtonColors enabled;
@@ -36,11 +32,11 @@ const SchemeColors& ColorsOf(ButtonScheme scheme) {
 
 ButtonScheme SchemeForButton(unsigned controlId) {
     switch (controlId) {
-        case kConnectButton:
-        case kCopyButton:
+        case control_id::kConnect:
+        case control_id::kCopy:
             return ButtonScheme::Primary;
-        case kDisconnectButton:
-        case kDeleteButton:
+        case control_id::kDisconnect:
+        case control_id::kDelete:
             return ButtonScheme::Danger;
         default:
             return ButtonScheme::Plain;

@@ -8,9 +8,6 @@
 namespace ostrevane {
 namespace {
 
-static_assert(kBackgroundColor == palette::kWindowBackground);
-static_assert(kInputColor == palette::kInputBackground);
-static_assert(kPrimaryTextColor == palette::kPrimaryText);
 static_assert(kSingleLineFormat == (DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS));
 static_assert(kCenteredFormat == (DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS | DT_CENTER));
 static_assert(kWrappedFormat == (DT_WORDBREAK | DT_END_ELLIPSIS));

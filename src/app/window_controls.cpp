@@ -99,7 +99,6 @@ void ReadControlsIntoState(MainWindow& record) {
     state.serverUrl = NormalizeServerUrl(ReadControlText(record.Control(kServerUrl)));
     state.deviceNumber = TrimmedText(record, kDeviceNumber);
     state.deviceSecret = TrimmedText(record, kAccessKey);
-    state.deviceName = TrimmedText(record, kProfileName);
     state.targetNetwork = TrimmedText(record, kTargetNetwork);
     if (state.targetNetwork.empty()) {
         state.targetNetwork = L"ALL";

@@ -1,6 +1,7 @@
 // The fonts and brushes of the main window, created with the window and deleted with it.
 #pragma once
 
+#include "app/palette.h"
 #include "app/unique_handle.h"
 
 namespace ostrevane {
@@ -18,8 +19,8 @@ struct WindowBrushes {
     UniqueBrush input;       // RGB(30, 35, 43)
 };
 
-inline constexpr COLORREF kBackgroundColor = RGB(11, 13, 16);
-inline constexpr COLORREF kInputColor = RGB(30, 35, 43);
-inline constexpr COLORREF kPrimaryTextColor = RGB(248, 250, 252);
+inline constexpr COLORREF kBackgroundColor = palette::kWindowBackground;
+inline constexpr COLORREF kInputColor = palette::kInputBackground;
+inline constexpr COLORREF kPrimaryTextColor = palette::kPrimaryText;
 
 }  // namespace ostrevane
