@@ -136,6 +136,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_SIZE:
         LayoutControls(*record);
+        // The cards' edges follow the client size: what was drawn for the old size must all go.
+        InvalidateRect(window, nullptr, FALSE);
         return 0;
     case WM_LBUTTONDOWN:
         if (OnTabClick(*record, lParam)) {

@@ -107,6 +107,19 @@ TEST_F(MainWindowLayoutTest, AtALargerSizeTheWideControlsGrowAndTheTestAddressSt
     EXPECT_EQ(Placed(kStatusLine).y, 788) << "the status line sinks no lower than 788";
 }
 
+TEST_F(MainWindowLayoutTest, ASizeChangeRepaintsTheWholeClientArea) {
+    const HWND window = window_.window();
+    ShowWindow(window, SW_SHOWNOACTIVATE);  // a hidden window collects no region to repaint
+    UpdateWindow(window);
+    ValidateRect(window, nullptr);
+    RECT client{};
+    GetClientRect(window, &client);
+    SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.right, client.bottom));
+    RECT update{};
+    ASSERT_TRUE(GetUpdateRect(window, &update, FALSE)) << "the card edges drawn for the old size would stay";
+    EXPECT_EQ(BoxOf(update), BoxOf(client));
+}
+
 TEST_F(MainWindowLayoutTest, AClickBetweenTheTabsChangesNothing) {
     window_.ClickClient(448, 80);
     ASSERT_EQ(window_.record().selectedPage, kLogPage);
