@@ -50,6 +50,8 @@ fi
 say() { echo "demo: $*"; }
 die() { echo "demo: $*" >&2; exit 1; }
 
+source "$root/tools/process.sh"
+
 # --- What this script started, stopped by cleanup on every path -----------------------------------
 service_pid=""
 harness_pid=""
@@ -67,43 +69,23 @@ wait_gone() {
     return 1
 }
 
-# TERM, a bounded wait, then KILL.
-stop_process() {
-    local pid=$1
-    [[ -n $pid ]] && kill -0 "$pid" 2>/dev/null || return 0
-    kill -TERM "$pid" 2>/dev/null
-    wait_gone "$pid" 5 || { kill -KILL "$pid" 2>/dev/null; wait_gone "$pid" 2; }
-}
-
 cleanup() {
     trap - EXIT INT TERM
     if [[ -n $client_pid ]] && kill -0 "$client_pid" 2>/dev/null; then
         # Closing the window lets the client stop its tunnel the ordinary way.
         timeout 20 "$root/tools/wine-run" taskkill /im Ostrevane.Client.exe </dev/null >/dev/null 2>&1
-        wait_gone "$client_pid" 10 || stop_process "$client_pid"
+        wait_gone "$client_pid" 10 || stop_pid "$client_pid"
     fi
     if (( wine_started )); then
         /usr/lib/wine/wineserver -k >/dev/null 2>&1   # the demo's own prefix: ends Wine's helpers too
     fi
-    stop_process "$harness_pid"
-    stop_process "$service_pid"
+    stop_pid "$harness_pid"
+    stop_pid "$service_pid"
     if (( private_display )); then wine_display_stop; fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
-
-# Reads the first line of file $1 that starts with $2, waiting at most $3 seconds while process $4
-# lives; prints it.
-await_line() {
-    local file=$1 prefix=$2 steps=$(( $3 * 10 )) pid=$4 line
-    for (( ; steps > 0; steps-- )); do
-        line="$(grep -m1 "^$prefix" "$file" 2>/dev/null)" && { echo "$line"; return 0; }
-        kill -0 "$pid" 2>/dev/null || return 1
-        sleep 0.1
-    done
-    return 1
-}
 
 # --- Build -----------------------------------------------------------------------------------------
 cd "$root"
@@ -149,7 +131,7 @@ rm -rf "$out/Log" "$out"/shot-*.png
 /usr/bin/python3 tools/reference_service/service.py --port "$SERVICE_PORT" \
     >"$out/service.out" 2>"$out/service.log" </dev/null &
 service_pid=$!
-await_line "$out/service.out" "ready " 15 "$service_pid" >/dev/null || {
+wait_line "$out/service.out" "^ready " 15 "$service_pid" >/dev/null || {
     cat "$out/service.log" >&2
     die "the reference service did not start (is port $SERVICE_PORT in use?)"
 }
@@ -158,7 +140,7 @@ say "reference service on http://127.0.0.1:$SERVICE_PORT (demo site: 192.168.1.0
 /usr/bin/python3 tools/divert_standin/harness.py --ping-every 2 --parent-pid $$ \
     >"$out/harness.log" 2>&1 </dev/null &
 harness_pid=$!
-harness_ready="$(await_line "$out/harness.log" "ready " 10 "$harness_pid")" || die "the stand-in's harness did not start"
+harness_ready="$(wait_line "$out/harness.log" "^ready " 10 "$harness_pid")" || die "the stand-in's harness did not start"
 export OSTREVANE_DIVERT_HARNESS="${harness_ready#ready }"   # read by the stand-in DLL only
 
 # Admin call to the reference service: admin PATH [JSON BODY].

@@ -19,7 +19,7 @@ client_connect() {
         <"$E2E_LOG/session.in" >"$E2E_LOG/session.out" 2>"$E2E_LOG/session.err" &
     SESSION_PID=$!
     E2E_PIDS+=("$SESSION_PID")
-    e2e_wait_line "$E2E_LOG/session.out" '^(online|connect Error|resolve Error)' 90 | grep -q '^online'
+    wait_line "$E2E_LOG/session.out" '^(online|connect Error|resolve Error)' 90 | grep -q '^online'
 }
 
 # The engine's own flags: running and relay connected.
@@ -36,7 +36,7 @@ client_online() {
 
 client_disconnect() {
     echo disconnect >&7 || return 1
-    e2e_wait_line "$E2E_LOG/session.out" '^disconnect' 60 | grep -vq 'Error' || return 1
+    wait_line "$E2E_LOG/session.out" '^disconnect' 60 | grep -vq 'Error' || return 1
     e2e_wait_for 20 session_gone
 }
 

@@ -11,6 +11,7 @@
 # network (100.80.0.0/24: the device is 100.80.0.10); 10.20.0.0/16 collides with nothing.
 
 E2E_ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+source "$E2E_ROOT/tools/process.sh"
 E2E_PYTHON=/usr/bin/python3
 E2E_WINE=/usr/lib/wine/wine64
 E2E_WINESERVER=/usr/lib/wine/wineserver
@@ -74,18 +75,6 @@ e2e_wait_for() {
     done
 }
 
-# e2e_wait_line FILE REGEX SECONDS: prints the first matching line once it appears.
-e2e_wait_line() {
-    local deadline=$((SECONDS + $3))
-    while (( SECONDS < deadline )); do
-        if grep -m1 -E "$2" "$1" 2>/dev/null; then
-            return 0
-        fi
-        sleep 0.1
-    done
-    return 1
-}
-
 # e2e_start NAME NETNS COMMAND...: runs COMMAND in the namespace in the background, its output in
 # the log folder; the pid (ip netns exec replaces itself by COMMAND) is remembered for the clean-up.
 e2e_start() {
@@ -93,17 +82,6 @@ e2e_start() {
     ip netns exec "$netns" "$@" >"$E2E_LOG/$name.out" 2>"$E2E_LOG/$name.err" </dev/null &
     E2E_PIDS+=($!)
     eval "PID_${name//-/_}=$!"
-}
-
-e2e_stop_pid() {
-    local pid=$1 i
-    kill -TERM "$pid" 2>/dev/null || return 0
-    for ((i = 0; i < 50; i++)); do
-        kill -0 "$pid" 2>/dev/null || { wait "$pid" 2>/dev/null; return 0; }
-        sleep 0.1
-    done
-    kill -KILL "$pid" 2>/dev/null
-    wait "$pid" 2>/dev/null
 }
 
 e2e_wine_env() {
@@ -114,7 +92,7 @@ e2e_wine_env() {
 e2e_cleanup() {
     local i pid ns
     for ((i = ${#E2E_PIDS[@]} - 1; i >= 0; i--)); do
-        e2e_stop_pid "${E2E_PIDS[i]}"
+        stop_pid "${E2E_PIDS[i]}"
     done
     E2E_PIDS=()
     if [[ -n "${E2E_PREFIX:-}" && -d "$E2E_PREFIX" ]]; then
@@ -167,7 +145,7 @@ e2e_start_site() {
     e2e_start site "$NS_SITE" "$E2E_PYTHON" "$E2E_ROOT/tools/e2e/site_servers.py" \
         --address "${SITE_ADDRESSES[0]%/*}" --address "${SITE_ADDRESSES[1]%/*}" \
         --folder "$E2E_LOG/www" --http-port "$HTTP_PORT" --udp-port "$UDP_PORT"
-    e2e_wait_line "$E2E_LOG/site.out" '^ready' 15 >/dev/null
+    wait_line "$E2E_LOG/site.out" '^ready' 15 >/dev/null
 }
 
 e2e_start_service() {
@@ -175,7 +153,7 @@ e2e_start_service() {
     e2e_start service "$NS_ENG" "$E2E_PYTHON" "$E2E_ROOT/tools/reference_service/service.py" \
         --port "${E2E_SERVICE_PORT:-0}" \
         --scenario "$E2E_ROOT/tools/e2e/scenario.json" --site "tun:$TUN_SITE@$NS_SITE" "$@"
-    line=$(e2e_wait_line "$E2E_LOG/service.out" '^ready ' 15) || return 1
+    line=$(wait_line "$E2E_LOG/service.out" '^ready ' 15) || return 1
     SERVICE_PORT=${line##*port=}
     SERVICE_URL="http://127.0.0.1:$SERVICE_PORT"
 }
@@ -183,7 +161,7 @@ e2e_start_service() {
 e2e_start_bridge() {
     local line
     e2e_start bridge "$NS_ENG" "$E2E_PYTHON" "$E2E_ROOT/tools/e2e/tun_bridge.py" --tun "$TUN_ENG"
-    line=$(e2e_wait_line "$E2E_LOG/bridge.out" '^ready ' 15) || return 1
+    line=$(wait_line "$E2E_LOG/bridge.out" '^ready ' 15) || return 1
     BRIDGE_PORT=$(sed -E 's/^ready port=([0-9]+).*/\1/' <<<"$line")
 }
 
@@ -204,7 +182,7 @@ e2e_start_wine() {
     e2e_wine_env timeout 20 "$E2E_WINESERVER" -k >/dev/null 2>&1
     e2e_start xvfb "$NS_ENG" Xvfb -displayfd 1 -screen 0 1600x1000x24 -nolisten tcp
     local display
-    display=$(e2e_wait_line "$E2E_LOG/xvfb.out" '^[0-9]+$' 15) || return 1
+    display=$(wait_line "$E2E_LOG/xvfb.out" '^[0-9]+$' 15) || return 1
     E2E_DISPLAY=":$display"
     e2e_start wineserver "$NS_ENG" env WINEPREFIX="$E2E_PREFIX" "$E2E_WINESERVER" -f -p
     e2e_in_eng_wine timeout 120 "$E2E_WINE" cmd /c ver >/dev/null 2>&1 || return 1

@@ -12,6 +12,7 @@
 set -u
 
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+source "$here/../process.sh"
 python=/usr/bin/python3
 ready_timeout_steps=200   # 200 x 0.05 s = 10 s
 
@@ -56,15 +57,7 @@ fi
 service_pid=$!
 
 stop_service() {
-    if kill -0 "$service_pid" 2>/dev/null; then
-        kill -TERM "$service_pid" 2>/dev/null
-        for (( i = 0; i < 50; i++ )); do
-            kill -0 "$service_pid" 2>/dev/null || break
-            sleep 0.1
-        done
-        kill -KILL "$service_pid" 2>/dev/null
-    fi
-    wait "$service_pid" 2>/dev/null
+    stop_pid "$service_pid"
     if [[ -n ${OSTREVANE_KEEP_SERVICE_FILES:-} ]]; then
         echo "run_with_service: service files kept in $workdir" >&2
     else
