@@ -20,8 +20,6 @@ set -uo pipefail
 
 readonly DEMO_KEY="OVK-DEMO-7F3A-2C91-5E08"
 readonly SERVICE_PORT=18650   # the client's built-in default base URL is http://127.0.0.1:18650
-readonly WINDOW_NAME='^Ostrevane.Client$'
-readonly ONLINE_DOT="103,210,146"
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 out="$root/build/demo"
@@ -51,6 +49,7 @@ say() { echo "demo: $*"; }
 die() { echo "demo: $*" >&2; exit 1; }
 
 source "$root/tools/process.sh"
+source "$root/tools/client-window.sh"
 
 # --- What this script started, stopped by cleanup on every path -----------------------------------
 service_pid=""
@@ -163,43 +162,26 @@ requests_to() {
 # --- The client ----------------------------------------------------------------------------------------
 ( cd "$out" && exec "$root/tools/wine-run" "$exe" ) >"$out/client.out" 2>&1 </dev/null &
 client_pid=$!
-wid=""
-for (( i = 0; i < step_timeout * 2; i++ )); do
-    wid="$(xdotool search --name "$WINDOW_NAME" 2>/dev/null | head -n 1)"
-    [[ -n $wid ]] && break
-    kill -0 "$client_pid" 2>/dev/null || break
-    sleep 0.5
-done
-[[ -n $wid ]] || die "the client's window did not appear; see $out/client.out"
-eval "$(xdotool getwindowgeometry --shell "$wid")"   # WIDTH, HEIGHT of the client area
-say "the client runs: window $wid, client area ${WIDTH}x${HEIGHT}"
+client_window_find "$step_timeout" "$client_pid" || die "the client's window did not appear; see $out/client.out"
+client_window_layout
+say "the client runs: window $CLIENT_WINDOW_ID, client area ${WIDTH}x${HEIGHT}"
 echo
 echo "    Demo access key:  $DEMO_KEY"
 echo
 
-# Screenshot of the client area into $1.
-shot() {
-    xwd -id "$wid" -silent | convert xwd:- -strip -define png:compression-level=9 "$1"
-}
-# The client-area pixel at ($1, $2) as "R,G,B".
-pixel() {
-    xwd -id "$wid" -silent | convert xwd:- -crop "1x1+$1+$2" +repage \
-        -format '%[fx:int(255*r+0.5)],%[fx:int(255*g+0.5)],%[fx:int(255*b+0.5)]' info:
-}
 # Waits at most step_timeout seconds until pixel ($1, $2) is "$3".
 await_pixel() {
     local deadline=$(( SECONDS + step_timeout ))
     while (( SECONDS < deadline )); do
-        [[ $(pixel "$1" "$2") == "$3" ]] && return 0
+        client_window_pixel_is "$1" "$2" "$3" && return 0
         kill -0 "$client_pid" 2>/dev/null || return 1
         sleep 0.5
     done
     return 1
 }
-click() { xdotool mousemove --window "$wid" "$1" "$2" click 1; }
 # Saves a screenshot under $out, and under the reference name $2 when regenerating those.
 keep_shot() {
-    shot "$out/shot-$1.png"
+    client_window_shot "$out/shot-$1.png"
     [[ -n $screenshots && -n ${2:-} ]] && cp "$out/shot-$1.png" "$screenshots/$2.png"
     say "screenshot $out/shot-$1.png"
 }
@@ -213,30 +195,23 @@ if (( ! auto )); then
 fi
 
 # --- The automatic walk-through ----------------------------------------------------------------------
-# Positions follow the window's layout: the test-address width T = client width - 1072, kept within
-# 220..360, places the button row; buttons are 38 high at y 410.
-T=$(( WIDTH - 1072 )); (( T < 220 )) && T=220; (( T > 360 )) && T=360
-button_y=429
-get_networks_x=$(( T + 510 + 48 ))
-connect_x=$(( T + 622 + 48 ))
-connect_fill_x=$(( T + 622 + 6 ))   # inside the connect button, clear of its text
 
 sleep 1
 keep_shot 1-idle connect-idle
 
 say "typing the access key into 接入密钥"
-click 500 247
+client_window_click 500 247
 xdotool key Home shift+End
 xdotool type --delay 30 "$DEMO_KEY"
 
 say "pressing 取网段 (get networks)"
-click "$get_networks_x" "$button_y"
+client_window_click "$GET_NETWORKS_X" "$BUTTON_Y"
 deadline=$(( SECONDS + step_timeout ))
 until (( $(requests_to /api/devices/resolve) > 0 )); do
     (( SECONDS < deadline )) || die "the client did not ask for the site's networks"
     sleep 0.5
 done
-await_pixel "$connect_fill_x" "$button_y" "58,84,110" || die "the client stayed busy after get networks"
+await_pixel "$CONNECT_FILL_X" "$BUTTON_Y" "$CLIENT_IDLE_BUTTON" || die "the client stayed busy after get networks"
 
 if [[ -n $screenshots ]]; then
     # Hold the authorization for a few seconds so that the busy window can be photographed.
@@ -244,13 +219,13 @@ if [[ -n $screenshots ]]; then
         die "the service refused the delay"
 fi
 say "pressing 连接 (connect)"
-click "$connect_x" "$button_y"
+client_window_click "$CONNECT_X" "$BUTTON_Y"
 if [[ -n $screenshots ]]; then
-    await_pixel "$connect_fill_x" "$button_y" "31,39,49" || die "the connect button did not turn busy"
+    await_pixel "$CONNECT_FILL_X" "$BUTTON_Y" "$CLIENT_BUSY_BUTTON" || die "the connect button did not turn busy"
     sleep 0.5
     keep_shot 2-busy connect-busy
 fi
-await_pixel 44 168 "$ONLINE_DOT" || { keep_shot failed; die "the client did not come online within ${step_timeout}s"; }
+await_pixel 44 168 "$CLIENT_ONLINE_DOT" || { keep_shot failed; die "the client did not come online within ${step_timeout}s"; }
 say "the client is online: the sidebar reads 在线"
 keep_shot 3-online connect-online
 
@@ -265,13 +240,13 @@ else
     say "no echo reply came back through the tunnel within 20 s (see $out/harness.log)"
 fi
 
-click 480 85   # the log tab
+client_window_click 480 85   # the log tab
 sleep 1
 keep_shot 4-log log
-click 390 85   # back to the connect tab
+client_window_click 390 85   # back to the connect tab
 sleep 1
 keep_shot 5-final
-if [[ $(pixel 44 168) != "$ONLINE_DOT" ]]; then
+if ! client_window_online; then
     die "the client went offline again"
 fi
 say "done: the client is online; screenshots in $out (shot-*.png)"
