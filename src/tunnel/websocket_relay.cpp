@@ -56,13 +56,22 @@ WebSocketRelay::WebSocketRelay(std::wstring url)
       socketSource_(std::make_unique<SocketSource>(*this)),
       frames_(std::make_unique<websocket::ReadAheadSource>(*socketSource_)) {}
 
-WebSocketRelay::~WebSocketRelay() { Close(); }
-
-void WebSocketRelay::Close() noexcept {
+WebSocketRelay::~WebSocketRelay() {
     connected_ = false;
     std::lock_guard lock(stateMutex_);
     ShutdownAndClose(socket_);
     winsock_.End();
+}
+
+// Only shuts the socket down: another thread may hold its number for a send or a receive right now,
+// and a closed number can go to the next socket at once (the next relay's, after a reconnection).
+// The destructor, after the last user let go, closes it.
+void WebSocketRelay::Close() noexcept {
+    connected_ = false;
+    std::lock_guard lock(stateMutex_);
+    if (socket_) {
+        shutdown(socket_.get(), SD_BOTH);
+    }
 }
 
 bool WebSocketRelay::IsConnected() const { return connected_ && CurrentSocket() != INVALID_SOCKET; }

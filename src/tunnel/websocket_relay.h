@@ -21,7 +21,7 @@ public:
     explicit WebSocketRelay(std::wstring url);
     WebSocketRelay(const WebSocketRelay&) = delete;
     WebSocketRelay& operator=(const WebSocketRelay&) = delete;
-    ~WebSocketRelay();  // closes as Close does
+    ~WebSocketRelay();  // closes the socket and ends this relay's Winsock use
 
     // Connects and performs the upgrade handshake (8 s time-outs while it runs; no receive
     // time-out afterwards). Throws std::runtime_error with a fixed English text on every failure,
@@ -39,12 +39,13 @@ public:
     // possible; true when all were written. One write per packet is what limits throughput.
     bool SendFrames(std::uint8_t opcode, std::span<const std::vector<std::uint8_t>> payloads);
 
-    // Callable from any thread at any time: clears the connected mark, shuts the socket down both
-    // ways, closes it and ends this relay's Winsock use. A receive or send blocked on the socket
-    // then fails promptly. The tunnel makes a new relay for every connection attempt.
+    // Callable from any thread at any time: clears the connected mark and shuts the socket down
+    // both ways, so that a receive or send blocked on it fails promptly. The socket itself is
+    // closed by the destructor, when no thread can still be using its number. The tunnel makes a
+    // new relay for every connection attempt.
     void Close() noexcept;
 
-    bool IsConnected() const;  // connected and holding a socket
+    bool IsConnected() const;  // connected, not closed, and holding a socket
 
 private:
     class SocketSource;
@@ -58,7 +59,7 @@ private:
     const std::wstring url_;
     mutable std::mutex stateMutex_;        // guards socket_ and winsock_; never held across a socket call
     UniqueSocket socket_;                  // the TCP connection
-    WinsockSession winsock_;               // this relay's WSAStartup, ended by Close
+    WinsockSession winsock_;               // this relay's WSAStartup, ended by the destructor
     std::atomic<bool> connected_{false};   // set when the handshake succeeded, cleared by Close
     std::mutex sendMutex_;                 // one frame at a time on the wire
     std::uint32_t frameCounter_ = 0;       // frames sent so far; guarded by sendMutex_
