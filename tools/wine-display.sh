@@ -11,6 +11,15 @@ WINE_DISPLAY_STARTED=0
 
 wine_display_file() { printf '%s\n' "$WINEPREFIX.xvfb"; }
 
+# Succeeds when process $1 runs (not merely awaits its reaping) and is an Xvfb.
+wine_display_is_xvfb() {
+    local stat
+    stat=$(cat "/proc/$1/stat" 2>/dev/null) || return 1
+    [[ $stat == *"(Xvfb) "* ]] || return 1
+    stat=${stat##*) }
+    [[ ${stat%% *} != Z ]]
+}
+
 # Succeeds when the recorded Xvfb still runs; prints its display number.
 wine_display_alive() {
     local file number pid
@@ -18,8 +27,9 @@ wine_display_alive() {
     [[ -s $file ]] || return 1
     read -r number pid <"$file" || return 1
     [[ $number =~ ^[0-9]+$ && $pid =~ ^[0-9]+$ ]] || return 1
-    kill -0 "$pid" 2>/dev/null || return 1
-    [[ -S /tmp/.X11-unix/X$number ]] || return 1
+    # The process, not the socket file: an Xvfb in another network namespace (the end-to-end run)
+    # may take the same number and remove that file when it ends.
+    wine_display_is_xvfb "$pid" || return 1
     printf '%s\n' "$number"
 }
 
@@ -57,7 +67,7 @@ wine_display_ensure() {
         done
         number=$(tr -d '[:space:]' <"$out")
         rm -f "$out"
-        if [[ ! $number =~ ^[0-9]+$ ]] || [[ $(cat "/proc/$pid/comm" 2>/dev/null) != Xvfb ]]; then
+        if [[ ! $number =~ ^[0-9]+$ ]] || ! wine_display_is_xvfb "$pid"; then
             kill "$pid" 2>/dev/null
             echo "wine-display: Xvfb did not start" >&2
             return 1
@@ -76,6 +86,6 @@ wine_display_stop() {
     read -r number pid <"$file" || true
     rm -f "$file"
     # After a reboot the recorded number may belong to another process.
-    [[ ${pid:-} =~ ^[0-9]+$ && $(cat "/proc/$pid/comm" 2>/dev/null) == Xvfb ]] && kill "$pid" 2>/dev/null
+    [[ ${pid:-} =~ ^[0-9]+$ ]] && wine_display_is_xvfb "$pid" && kill "$pid" 2>/dev/null
     return 0
 }

@@ -93,6 +93,15 @@ def test_a_display_that_died_is_replaced(prefix):
     assert new != old and alive(new)
 
 
+@needs_xvfb
+def test_a_display_whose_socket_file_another_xvfb_removed_is_kept(prefix):
+    # An Xvfb in another network namespace can take the same number and unlink the file on exit;
+    # the display itself still answers, and starting a second one would orphan the first.
+    shown, _ = ensure(prefix)
+    pathlib.Path(f"/tmp/.X11-unix/X{shown[1:]}").unlink()
+    assert ensure(prefix) == (shown, False)
+
+
 def test_a_run_with_a_display_keeps_it_and_starts_nothing(prefix):
     shown, started = ensure(prefix, display=":42")
     assert (shown, started) == (":42", False)
