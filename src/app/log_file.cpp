@@ -4,8 +4,8 @@
 
 #include <mutex>
 
-#include "app/paths.h"
-#include "app/unique_handle.h"
+#include "platform/paths.h"
+#include "platform/unique_handle.h"
 #include "settings/text_utils.h"
 
 namespace ostrevane {

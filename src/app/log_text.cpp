@@ -2,7 +2,7 @@
 
 #include <cwchar>
 
-#include "app/path_text.h"
+#include "platform/path_text.h"
 
 namespace ostrevane {
 namespace {

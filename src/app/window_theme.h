@@ -2,7 +2,7 @@
 #pragma once
 
 #include "app/palette.h"
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane {
 

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "settings/settings_file.h"
 #include "settings/text_utils.h"
 

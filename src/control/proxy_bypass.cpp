@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "app/unique_handle.h"
 #include "control/proxy_bypass_patterns.h"
+#include "platform/unique_handle.h"
 #include "settings/text_utils.h"
 
 namespace ostrevane {

@@ -1,8 +1,8 @@
-#include "app/file_io.h"
+#include "platform/file_io.h"
 
 #include <windows.h>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane {
 namespace {

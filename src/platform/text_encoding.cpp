@@ -1,7 +1,6 @@
-// UTF-8 <-> UTF-16 through the platform converter: malformed input becomes U+FFFD, never an error.
-#include <windows.h>
+#include "platform/text_encoding.h"
 
-#include "settings/text_utils.h"
+#include <windows.h>
 
 namespace ostrevane {
 

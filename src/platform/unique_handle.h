@@ -2,7 +2,7 @@
 // "none" value and the close call, and one alias per handle kind.
 #pragma once
 
-#include <windows.h>
+#include "platform/win32_types.h"
 
 #include <utility>
 

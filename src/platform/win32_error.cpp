@@ -1,10 +1,10 @@
-#include "app/win32_error.h"
+#include "platform/win32_error.h"
 
 #include <windows.h>
 
 #include <stdexcept>
 
-#include "settings/text_utils.h"
+#include "platform/text_encoding.h"
 
 namespace ostrevane {
 

@@ -3,7 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "remote_desktop/command_line.h"
 
 namespace ostrevane {

@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <knownfolders.h>
 
-#include "app/paths.h"
-#include "app/runtime_cache.h"
 #include "control/http_transport.h"
+#include "platform/paths.h"
+#include "platform/runtime_directories.h"
 #include "remote_desktop/rustdesk_locations.h"
 #include "settings/settings_file.h"
 

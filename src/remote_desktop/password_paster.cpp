@@ -3,7 +3,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "remote_desktop/clipboard.h"
 #include "remote_desktop/rustdesk_window.h"
 

@@ -3,9 +3,9 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include "app/file_io.h"
-#include "app/paths.h"
-#include "app/unique_handle.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
+#include "platform/unique_handle.h"
 #include "remote_desktop/rustdesk_config_text.h"
 
 namespace ostrevane {

@@ -1,6 +1,6 @@
 #include "remote_desktop/rustdesk_locations.h"
 
-#include "app/path_text.h"
+#include "platform/path_text.h"
 #include "settings/text_utils.h"
 
 namespace ostrevane {

@@ -4,8 +4,8 @@
 
 #include <knownfolders.h>
 
-#include "app/file_io.h"
-#include "app/paths.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
 #include "settings/json_parser.h"
 #include "settings/settings_json.h"
 #include "settings/text_utils.h"

@@ -1,17 +1,16 @@
-// Text, number and URL helpers shared by every part of the client: the only places where
-// text changes encoding, where user input is cleaned and where the base URL gets its one form.
+// Text, number and URL helpers shared by every part of the client: where user input is cleaned
+// and where the base URL gets its one form. The encoding conversion comes with it from the platform.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "platform/text_encoding.h"
+
 namespace ostrevane {
 
 // Base URL of the control service when nothing else is configured.
 inline constexpr wchar_t kDefaultServerUrl[] = L"http://127.0.0.1:18650";
-
-std::wstring Utf8ToWide(const std::string& utf8);
-std::string WideToUtf8(const std::wstring& wide);
 
 std::wstring TrimWhitespace(std::wstring text);
 

@@ -4,16 +4,8 @@
 
 #include <memory>
 
+#include "platform/unique_handle.h"
 #include "tunnel/divert_types.h"
-
-#ifdef _WIN32
-#include "app/unique_handle.h"
-#else
-namespace ostrevane {
-// Native builds of the packet code load no library: tables there are always built by hand.
-struct UniqueModule {};
-}  // namespace ostrevane
-#endif
 
 namespace ostrevane {
 

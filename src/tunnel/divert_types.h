@@ -1,14 +1,12 @@
 // WinDivert 2.2's published types (the address record, layers, flags) from its own header.
 // Include this instead of windivert.h: that header defines SAL words and integer names as
 // macros, which are undone here so they cannot leak into other headers. Native (non-Windows)
-// builds of the pure packet code get the same few types from divert_types_native.h instead.
+// builds of the pure packet code find a windivert.h of the same layout on their include path.
 #pragma once
 
-#ifdef _WIN32
-
-#include <windows.h>
-
 #include <cstdint>
+
+#include "platform/win32_types.h"
 
 #include <windivert.h>
 
@@ -26,11 +24,5 @@
 #undef UINT32
 #undef INT64
 #undef UINT64
-
-#else
-
-#include "tunnel/divert_types_native.h"
-
-#endif
 
 static_assert(sizeof(WINDIVERT_ADDRESS) == 80, "WINDIVERT_ADDRESS must be WinDivert 2.2's 80-byte record");

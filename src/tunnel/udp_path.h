@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/winsock.h"
 #include "tunnel/tunnel_data_path.h"
-#include "tunnel/winsock.h"
 
 namespace ostrevane {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/winsock.h"
 #include "tunnel/websocket_protocol.h"
-#include "tunnel/winsock.h"
 
 namespace ostrevane {
 

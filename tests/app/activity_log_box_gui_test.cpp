@@ -7,7 +7,7 @@
 
 #include "app/log_file.h"
 #include "app/log_text.h"
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "settings/control_text.h"
 #include "support/test_files.h"
 

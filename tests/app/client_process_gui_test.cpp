@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "app/control_table.h"
-#include "app/paths.h"
+#include "platform/paths.h"
 #include "settings/settings_file.h"
 #include "settings/text_utils.h"
 #include "support/client_process.h"

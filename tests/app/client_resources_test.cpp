@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/runtime_layout.h"
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "support/genuine_divert.h"
 #include "support/test_files.h"
 

@@ -4,9 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "app/paths.h"
 #include "app/runtime_layout.h"
-#include "app/unique_handle.h"
+#include "platform/paths.h"
+#include "platform/runtime_directories.h"
+#include "platform/unique_handle.h"
 #include "support/genuine_divert.h"
 #include "support/test_files.h"
 
@@ -63,13 +64,6 @@ protected:
         EXPECT_TRUE(Content(CachedDriver()) == GenuineFile(kDivertDriverFileName));
     }
 };
-
-TEST(RuntimeDirectories, CacheIsUnderTheTemporaryDirectoryAndSharedUnderProgramData) {
-    wchar_t temp[MAX_PATH] = {};
-    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-    EXPECT_EQ(RuntimeCacheDirectory(), std::wstring(temp) + L"Ostrevane\\Runtime");
-    EXPECT_EQ(SharedRuntimeDirectory(), L"C:\\ProgramData\\Ostrevane\\Runtime");
-}
 
 TEST_F(RuntimeCacheTest, AnEmptyCacheGetsBothGenuineFiles) {
     PrepareDriverRuntime();

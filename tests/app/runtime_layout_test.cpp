@@ -5,12 +5,6 @@
 namespace ostrevane {
 namespace {
 
-TEST(RuntimeDirectoryUnder, JoinsTheRuntimeFolderToTheBase) {
-    EXPECT_EQ(RuntimeDirectoryUnder(L"C:\\users\\root\\Temp\\"), L"C:\\users\\root\\Temp\\Ostrevane\\Runtime");
-    EXPECT_EQ(RuntimeDirectoryUnder(L"C:\\ProgramData"), L"C:\\ProgramData\\Ostrevane\\Runtime");
-    EXPECT_EQ(RuntimeDirectoryUnder(L""), L"Ostrevane\\Runtime");
-}
-
 TEST(SourceTreeRoot, IsThePathBeforeTheFirstMarker) {
     EXPECT_EQ(SourceTreeRoot(L"D:\\dev\\repo\\src\\OstrevaneNative\\bin\\Ostrevane.Client.exe"), L"D:\\dev\\repo");
     EXPECT_EQ(SourceTreeRoot(L"D:\\a\\src\\OstrevaneNative\\b\\src\\OstrevaneNative\\c.exe"), L"D:\\a");

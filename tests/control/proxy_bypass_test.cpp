@@ -6,8 +6,8 @@
 
 #include <optional>
 
-#include "app/unique_handle.h"
 #include "control/proxy_bypass_patterns.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane {
 namespace {

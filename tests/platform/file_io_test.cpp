@@ -1,8 +1,8 @@
-#include "app/file_io.h"
+#include "platform/file_io.h"
 
 #include <windows.h>
 
-#include "app/paths.h"
+#include "platform/paths.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "settings/text_utils.h"
+#include "platform/text_encoding.h"
 
 namespace ostrevane {
 namespace {

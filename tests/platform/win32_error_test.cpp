@@ -1,4 +1,4 @@
-#include "app/win32_error.h"
+#include "platform/win32_error.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 
 #include <stdexcept>
 
-#include "settings/text_utils.h"
+#include "platform/text_encoding.h"
 
 namespace ostrevane {
 namespace {

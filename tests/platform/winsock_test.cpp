@@ -1,4 +1,4 @@
-#include "tunnel/winsock.h"
+#include "platform/winsock.h"
 
 #include <gtest/gtest.h>
 

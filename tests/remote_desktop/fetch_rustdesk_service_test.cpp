@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/paths.h"
+#include "platform/paths.h"
 #include "rustdesk_places.h"
 #include "settings/json_parser.h"
 #include "settings/settings_file.h"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/runtime_cache.h"
+#include "platform/runtime_directories.h"
 #include "rustdesk_places.h"
 #include "settings/json_parser.h"
 #include "settings/settings_file.h"

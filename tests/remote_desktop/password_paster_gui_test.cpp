@@ -6,8 +6,8 @@
 
 #include <future>
 
-#include "app/paths.h"
 #include "decoy_window.h"
+#include "platform/paths.h"
 #include "remote_desktop/clipboard.h"
 #include "remote_desktop/launch_program.h"
 #include "remote_desktop/rustdesk_window.h"

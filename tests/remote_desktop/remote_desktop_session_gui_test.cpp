@@ -8,8 +8,8 @@
 
 #include <span>
 
-#include "app/paths.h"
 #include "decoy_window.h"
+#include "platform/paths.h"
 #include "remote_desktop/clipboard.h"
 #include "remote_desktop/rustdesk_config.h"
 #include "remote_desktop_scenario.h"

@@ -12,8 +12,8 @@
 #include <memory>
 #include <set>
 
-#include "app/file_io.h"
-#include "app/paths.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
 #include "remote_desktop/rustdesk_config_text.h"
 #include "settings/json_parser.h"
 #include "support/file_snapshot.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/file_io.h"
-#include "app/path_text.h"
-#include "app/paths.h"
+#include "platform/file_io.h"
+#include "platform/path_text.h"
+#include "platform/paths.h"
 #include "support/file_snapshot.h"
 
 namespace ostrevane::testing {

@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/file_io.h"
+#include "platform/file_io.h"
 #include "remote_desktop/password_paster.h"
 #include "settings/text_utils.h"
 

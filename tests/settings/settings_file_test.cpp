@@ -6,10 +6,10 @@
 
 #include <knownfolders.h>
 
-#include "app/file_io.h"
-#include "app/paths.h"
-#include "settings_test_support.h"
+#include "platform/file_io.h"
+#include "platform/paths.h"
 #include "settings/settings_json.h"
+#include "settings_test_support.h"
 
 #include <gtest/gtest.h>
 

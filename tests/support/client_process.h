@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane::testing {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/file_io.h"
-#include "app/path_text.h"
+#include "platform/file_io.h"
+#include "platform/path_text.h"
 #include "support/test_files.h"
 
 namespace ostrevane::testing {

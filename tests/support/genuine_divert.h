@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "tunnel/divert_types.h"
 
 namespace ostrevane::testing {

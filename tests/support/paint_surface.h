@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane::testing {
 

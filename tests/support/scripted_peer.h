@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "tunnel/winsock.h"
+#include "platform/winsock.h"
 
 namespace ostrevane::testing {
 

@@ -4,9 +4,9 @@
 
 #include <stdexcept>
 
+#include "platform/winsock.h"
 #include "settings/json_parser.h"
 #include "settings/text_utils.h"
-#include "tunnel/winsock.h"
 
 namespace ostrevane::testing {
 namespace {

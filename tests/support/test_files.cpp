@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane::testing {
 

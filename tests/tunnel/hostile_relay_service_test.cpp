@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "settings/text_utils.h"
 #include "support/engine_fixture.h"
 #include "support/process_footprint.h"

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "remote_desktop/clipboard.h"
 #include "settings/text_utils.h"
 

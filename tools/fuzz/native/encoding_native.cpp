@@ -1,6 +1,6 @@
 // Utf8ToWide and WideToUtf8 for native builds, where the platform's code-page conversion does not
 // exist: the portable codec of utf8_codec.h, which gives the same UTF-16 code units.
-#include "settings/text_utils.h"
+#include "platform/text_encoding.h"
 
 #include "utf8_codec.h"
 

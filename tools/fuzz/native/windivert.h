@@ -1,29 +1,14 @@
-// The handful of Win32 and WinDivert 2.2 types that the packet code names, for native Linux
-// builds of the pure readers (the fuzz targets): the same names, sizes and layout as on
-// Windows, nothing more. Windows builds never include this file.
+// WinDivert 2.2's types that the packet code names (layers, flags, the address record), for
+// native Linux builds of the pure readers: found in place of the published windivert.h through
+// the fuzz build's include path, with the same names, sizes and layout. Windows builds never
+// see this file.
 #pragma once
 
 #ifdef _WIN32
-#error "divert_types_native.h is for builds without <windows.h>; include divert_types.h"
+#error "this windivert.h is for builds without <windows.h>; Windows builds use WinDivert's own"
 #endif
 
-#include <cstdint>
-
-using HANDLE = void*;
-using BOOL = int;
-using UINT = unsigned int;
-using VOID = void;
-using INT16 = std::int16_t;
-using UINT8 = std::uint8_t;
-using UINT32 = std::uint32_t;
-using INT64 = std::int64_t;
-using UINT64 = std::uint64_t;
-
-#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
-#ifndef TRUE
-#define TRUE 1
-#define FALSE 0
-#endif
+#include "platform/win32_types.h"
 
 enum WINDIVERT_LAYER {
     WINDIVERT_LAYER_NETWORK = 0,
