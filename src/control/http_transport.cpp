@@ -5,12 +5,13 @@
 #include <shlwapi.h>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
-#include "app/paths.h"
-#include "app/unique_handle.h"
-#include "app/url_components.h"
-#include "app/win32_error.h"
+#include "platform/cracked_url.h"
+#include "platform/paths.h"
+#include "platform/unique_handle.h"
+#include "platform/win32_error.h"
 #include "settings/text_utils.h"
 
 namespace ostrevane {
@@ -107,19 +108,15 @@ bool QueryContentLength(HINTERNET request, std::uint64_t& length) {
 }  // namespace
 
 CrackedUrl CrackUrl(const std::wstring& url) {
-    const std::optional<UrlComponents> parts = CrackUrlComponents(url);
-    if (!parts) {
+    std::optional<CrackedUrl> cracked = CrackUrlComponents(url);
+    if (!cracked) {
         ThrowWin32Error(L"WinHttpCrackUrl");
     }
-    CrackedUrl cracked;
-    cracked.host = parts->host;
-    cracked.path = parts->path + parts->extra;
-    if (cracked.path.empty()) {
-        cracked.path = L"/";
+    cracked->path += std::exchange(cracked->extra, {});
+    if (cracked->path.empty()) {
+        cracked->path = L"/";
     }
-    cracked.port = parts->port;
-    cracked.secure = parts->secure;
-    return cracked;
+    return *std::move(cracked);
 }
 
 HttpResponse SendHttpRequest(const std::wstring& method, const std::wstring& url, const std::wstring& body,

@@ -6,17 +6,11 @@
 #include <string>
 
 #include "control/api_envelope.h"
+#include "platform/cracked_url.h"
 
 namespace ostrevane {
 
 inline constexpr wchar_t kUserAgent[] = L"Ostrevane.Native/0.2";
-
-struct CrackedUrl {
-    std::wstring host;
-    std::wstring path;  // with the query; "/" when the URL has none
-    std::uint16_t port = 0;
-    bool secure = false;
-};
 
 struct HttpResponse {
     std::uint32_t status = 0;  // 0 when it could not be read
@@ -32,6 +26,7 @@ struct HttpTimeouts {
 inline constexpr HttpTimeouts kApiTimeouts{};
 inline constexpr HttpTimeouts kDownloadTimeouts{10000, 10000, 15000, 120000};
 
+// The path with the query; "/" when the URL has neither.
 // Throws the transport error "WinHttpCrackUrl: ..." when WinHTTP cannot split the URL.
 CrackedUrl CrackUrl(const std::wstring& url);
 

@@ -1,4 +1,4 @@
-#include "app/url_components.h"
+#include "platform/cracked_url.h"
 
 #include <windows.h>
 #include <winhttp.h>
@@ -7,7 +7,7 @@
 
 namespace ostrevane {
 
-std::optional<UrlComponents> CrackUrlComponents(const std::wstring& url) {
+std::optional<CrackedUrl> CrackUrlComponents(const std::wstring& url) {
     std::vector<wchar_t> host(512);
     std::vector<wchar_t> path(4096);
     std::vector<wchar_t> extra(4096);
@@ -22,7 +22,7 @@ std::optional<UrlComponents> CrackUrlComponents(const std::wstring& url) {
     if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &components)) {
         return std::nullopt;
     }
-    UrlComponents parts;
+    CrackedUrl parts;
     parts.host.assign(components.lpszHostName, components.dwHostNameLength);
     parts.path.assign(components.lpszUrlPath, components.dwUrlPathLength);
     parts.extra.assign(components.lpszExtraInfo, components.dwExtraInfoLength);

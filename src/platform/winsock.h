@@ -1,10 +1,11 @@
-// Owners for Winsock resources: sockets (INVALID_SOCKET means none) and one use of the Winsock
-// library (WSAStartup paired with WSACleanup). Shared by the WebSocket relay and the UDP path.
+// Owners for Winsock resources: sockets (INVALID_SOCKET means none), getaddrinfo's answer lists
+// and one use of the Winsock library (WSAStartup paired with WSACleanup).
 #pragma once
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane {
 
@@ -15,6 +16,14 @@ struct SocketTraits {
 };
 
 using UniqueSocket = UniqueHandle<SocketTraits>;
+
+struct AddressInfoTraits {  // getaddrinfo's list: null means none
+    using Pointer = addrinfo*;
+    static Pointer Invalid() noexcept { return nullptr; }
+    static void Close(Pointer list) noexcept { freeaddrinfo(list); }
+};
+
+using UniqueAddressInfo = UniqueHandle<AddressInfoTraits>;
 
 // One started use of Winsock; the destructor (or End) calls WSACleanup when one is owed.
 class WinsockSession {

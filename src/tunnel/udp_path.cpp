@@ -3,7 +3,6 @@
 #include <ws2tcpip.h>
 
 #include <cstring>
-#include <memory>
 #include <span>
 #include <stdexcept>
 
@@ -31,10 +30,6 @@ int SendTo(SOCKET socket, const std::vector<unsigned char>& datagram, const sock
                   reinterpret_cast<const sockaddr*>(&endpoint), sizeof(endpoint));
 }
 
-struct AddressInfoDeleter {
-    void operator()(addrinfo* info) const noexcept { freeaddrinfo(info); }
-};
-
 }  // namespace
 
 std::uint64_t SteadyMilliseconds() {
@@ -44,7 +39,7 @@ std::uint64_t SteadyMilliseconds() {
 }
 
 sockaddr_in ResolveUdpRelayEndpoint(const std::wstring& serverUrl) {
-    const RelayUrlParts parts = ParseRelayUrl(NormalizeServerUrl(serverUrl) + L"/");
+    const CrackedUrl parts = ParseRelayUrl(NormalizeServerUrl(serverUrl) + L"/");
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_DGRAM;
@@ -52,13 +47,13 @@ sockaddr_in ResolveUdpRelayEndpoint(const std::wstring& serverUrl) {
     addrinfo* raw = nullptr;
     const int result =
         getaddrinfo(WideToUtf8(parts.host).c_str(), std::to_string(parts.port).c_str(), &hints, &raw);
-    std::unique_ptr<addrinfo, AddressInfoDeleter> results(raw);
-    if (result != 0 || !results || results->ai_addr == nullptr ||
-        results->ai_addrlen < static_cast<socklen_t>(sizeof(sockaddr_in))) {
+    const UniqueAddressInfo results(raw);
+    if (result != 0 || !results || results.get()->ai_addr == nullptr ||
+        results.get()->ai_addrlen < static_cast<socklen_t>(sizeof(sockaddr_in))) {
         throw std::runtime_error("getaddrinfo failed for UDP relay host.");
     }
     sockaddr_in endpoint{};
-    std::memcpy(&endpoint, results->ai_addr, sizeof(endpoint));
+    std::memcpy(&endpoint, results.get()->ai_addr, sizeof(endpoint));
     return endpoint;
 }
 

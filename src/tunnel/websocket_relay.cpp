@@ -16,10 +16,6 @@ namespace {
 
 constexpr DWORD kHandshakeTimeoutMs = 8000;
 
-struct AddrInfoDeleter {
-    void operator()(addrinfo* list) const noexcept { freeaddrinfo(list); }
-};
-
 std::runtime_error ErrorWithCode(const char* text, int code) {
     return std::runtime_error(text + std::to_string(code));
 }
@@ -84,7 +80,7 @@ SOCKET WebSocketRelay::CurrentSocket() const {
 void WebSocketRelay::Connect() {
     Close();
     frames_ = std::make_unique<websocket::ReadAheadSource>(*socketSource_);  // nothing read ahead survives
-    const RelayUrlParts parts = ParseRelayUrl(url_);
+    const CrackedUrl parts = ParseRelayUrl(url_);
     if (parts.secure) {
         throw std::runtime_error("wss relay is not supported by the native Winsock transport.");
     }
@@ -106,7 +102,7 @@ void WebSocketRelay::Connect() {
     hints.ai_protocol = IPPROTO_TCP;
     addrinfo* found = nullptr;
     const int resolved = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
-    const std::unique_ptr<addrinfo, AddrInfoDeleter> addresses(resolved == 0 ? found : nullptr);
+    const UniqueAddressInfo addresses(resolved == 0 ? found : nullptr);
     if (!addresses) {
         throw std::runtime_error("getaddrinfo failed for relay host.");
     }

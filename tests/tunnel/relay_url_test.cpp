@@ -46,7 +46,7 @@ TEST(BuildRelayUrl, ReportsABaseUrlThatIsNoUrl) {
 }
 
 TEST(ParseRelayUrl, SplitsAWsUrl) {
-    const RelayUrlParts parts = ParseRelayUrl(L"ws://10.0.0.5:8080" + kRelayPath);
+    const CrackedUrl parts = ParseRelayUrl(L"ws://10.0.0.5:8080" + kRelayPath);
     EXPECT_EQ(parts.host, L"10.0.0.5");
     EXPECT_EQ(parts.path, kRelayPath);
     EXPECT_EQ(parts.port, 8080);
@@ -55,7 +55,7 @@ TEST(ParseRelayUrl, SplitsAWsUrl) {
 
 TEST(ParseRelayUrl, GivesTheSchemeDefaultPorts) {
     EXPECT_EQ(ParseRelayUrl(L"ws://h/x").port, 80);
-    const RelayUrlParts secure = ParseRelayUrl(L"wss://h/x");
+    const CrackedUrl secure = ParseRelayUrl(L"wss://h/x");
     EXPECT_EQ(secure.port, 443);
     EXPECT_TRUE(secure.secure);
     EXPECT_TRUE(ParseRelayUrl(L"https://h:8443/x").secure);
