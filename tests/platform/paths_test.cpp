@@ -35,7 +35,7 @@ TEST(ModuleDirectory, IsTheTestProgramsFolderWithoutATrailingSeparator) {
     ASSERT_GT(GetModuleFileNameW(nullptr, path, MAX_PATH), 0u);
     const std::wstring directory = ModuleDirectory();
     ASSERT_FALSE(directory.empty());
-    EXPECT_EQ(std::wstring(path), directory + L"\\app_tests.exe");
+    EXPECT_EQ(std::wstring(path), directory + L"\\platform_tests.exe");
 }
 
 TEST(KnownFolderPath, GivesTheFolderOrEmptyForAnUnknownId) {
