@@ -26,7 +26,6 @@ Handler = Callable[[web.Request], Awaitable[web.StreamResponse]]
 log = logging.getLogger("reference_service")
 
 
-
 def target_path(request: web.Request) -> str:
     """The path of the request target exactly as sent (percent-encoding kept)."""
     return request.raw_path.partition("?")[0]
