@@ -12,7 +12,7 @@ PACKAGES=(
     nodejs npm
     python3-aiohttp python3-pytest
     xvfb xdotool x11-apps imagemagick fonts-wqy-microhei
-    iproute2 iputils-ping procps curl iperf3
+    iproute2 iputils-ping procps curl iperf3 openssl
     clang-14 libfuzzer-14-dev libclang-rt-14-dev
 )
 

@@ -3,7 +3,7 @@
 #
 #   run_with_service.sh [service options] -- COMMAND [ARGS...]
 #
-# The command sees OSTREVANE_TEST_SERVICE_URL (http://127.0.0.1:PORT),
+# The command sees OSTREVANE_TEST_SERVICE_URL (http://127.0.0.1:PORT, https:// with --tls-cert),
 # OSTREVANE_TEST_SERVICE_PORT and OSTREVANE_TEST_REQUEST_LOG (absolute path of the
 # JSON-lines request log). The service is stopped afterwards in every case, and the
 # script exits with the command's exit code (2: usage error, 3: the service did not start).
@@ -87,7 +87,7 @@ if [[ -z $ready ]]; then
     exit 3
 fi
 
-# ready http://127.0.0.1:PORT port=PORT
+# ready http://127.0.0.1:PORT port=PORT (https:// in TLS mode)
 read -r _ url port_field <<<"$ready"
 export OSTREVANE_TEST_SERVICE_URL="$url"
 export OSTREVANE_TEST_SERVICE_PORT="${port_field#port=}"

@@ -9,6 +9,7 @@ import logging
 import os
 import signal
 import socket
+import ssl
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -39,8 +40,13 @@ def parse_args(argv: list[str]) -> argparse.Namespace:
     parser.add_argument("--site", default="simulated",
                         help="what answers the packets relayed to the site: simulated (default), or "
                              "tun:DEVICE[@NETNS], a real network behind a TUN device")
+    parser.add_argument("--tls-cert", metavar="PEM", help="serve HTTP and the WebSocket relay over TLS with "
+                        "this certificate (chain) file; needs --tls-key")
+    parser.add_argument("--tls-key", metavar="PEM", help="the private key of --tls-cert")
     parser.add_argument("--verbose", action="store_true", help="log each request to stderr")
     args = parser.parse_args(argv)
+    if (args.tls_cert is None) != (args.tls_key is None):
+        parser.error("--tls-cert and --tls-key go together")
     if not 0 <= args.port <= 65535:
         parser.error("--port must be 0..65535")
     if args.ping_interval < 0 or args.udp_fresh_seconds < 0:
@@ -75,6 +81,13 @@ def bind_sockets(host: str, port: int) -> tuple[socket.socket, socket.socket, in
     raise last_error or OSError("bind failed")
 
 
+def tls_context(cert: str, key: str) -> ssl.SSLContext:
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.minimum_version = ssl.TLSVersion.TLSv1_2
+    context.load_cert_chain(cert, key)
+    return context
+
+
 def describe_devices(service: Service) -> None:
     for device in service.scenario.devices:
         print(f"device {device.device_number} ({device.device_name}): access key {device.access_key}; "
@@ -87,6 +100,13 @@ async def run(args: argparse.Namespace) -> int:
     except ScenarioError as exc:
         print(f"scenario error: {exc}", file=sys.stderr)
         return 2
+    tls = None
+    if args.tls_cert:
+        try:
+            tls = tls_context(args.tls_cert, args.tls_key)
+        except (OSError, ssl.SSLError) as exc:
+            print(f"cannot load the TLS certificate {args.tls_cert} or key {args.tls_key}: {exc}", file=sys.stderr)
+            return 2
     try:
         tcp, udp, port = bind_sockets(args.host, args.port)
     except OSError as exc:
@@ -95,20 +115,18 @@ async def run(args: argparse.Namespace) -> int:
 
     service = Service(scenario, request_log=args.request_log, ping_interval=args.ping_interval,
                       udp_fresh_seconds=args.udp_fresh_seconds, site=args.site)
-    service.base_url = f"http://{tcp.getsockname()[0]}:{port}"
+    service.base_url = f"{'https' if tls else 'http'}://{tcp.getsockname()[0]}:{port}"
+    runner = web.AppRunner(service.make_app(udp), handle_signals=False, access_log=None)
     try:
-        await service.site.start()
+        await runner.setup()  # starts the site backend and the UDP relay
     except OSError as exc:
         print(f"cannot start the site {args.site}: {exc}", file=sys.stderr)
         tcp.close()
         udp.close()
         return 2
-    loop = asyncio.get_running_loop()
-    runner = web.AppRunner(service.make_app(), handle_signals=False, access_log=None)
-    await runner.setup()
-    await web.SockSite(runner, tcp, shutdown_timeout=1.0).start()
-    udp_transport, _ = await loop.create_datagram_endpoint(lambda: service.udp, sock=udp)
+    await web.SockSite(runner, tcp, ssl_context=tls, shutdown_timeout=1.0).start()
 
+    loop = asyncio.get_running_loop()
     stop = asyncio.Event()
     for signum in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(signum, stop.set)
@@ -117,9 +135,7 @@ async def run(args: argparse.Namespace) -> int:
     print(f"ready {service.base_url} port={port}", flush=True)
     await stop.wait()
 
-    await service.shutdown()
-    udp_transport.close()
-    await runner.cleanup()
+    await runner.cleanup()  # closes the relays, waits for the last requests, stops the site and UDP
     tcp.close()
     print("stopped", file=sys.stderr)
     return 0

@@ -55,18 +55,6 @@ def _bytes_param(params: dict, name: str = "base64") -> bytes:
 class Admin:
     def __init__(self, service: "Service"):
         self.service = service
-        self.routes: dict[tuple[str, str], Callable[[dict, web.Request], Any]] = {
-            ("GET", "/admin/state"): self.state,
-            ("GET", "/admin/requests"): self.requests,
-            ("GET", "/admin/packets"): self.packets,
-            ("GET", "/admin/scenario"): self.get_scenario,
-            ("POST", "/admin/scenario"): self.set_scenario,
-            ("POST", "/admin/reset"): self.reset,
-            ("POST", "/admin/config"): self.config,
-            ("POST", "/admin/fault"): self.fault,
-            ("POST", "/admin/send-packet"): self.send_packet,
-            ("POST", "/admin/ping"): self.ping,
-        }
         self.faults: dict[str, Callable[[dict], Any]] = {
             "clear": self.f_clear,
             "close-relays": self.f_close_relays,
@@ -82,21 +70,32 @@ class Admin:
             "send-udp": self.f_send_udp,
         }
 
-    async def handle(self, request: web.Request, path: str, query: str) -> web.Response:
-        try:
-            if not _is_loopback(request.remote):
-                raise Refusal("FORBIDDEN", "管理接口只接受本机访问", 403)
-            handler = self.routes.get((request.method, path))
-            if handler is None:
-                known = any(p == path for (_, p) in self.routes)
-                raise Refusal("METHOD_NOT_ALLOWED" if known else "NOT_FOUND",
-                              "请求方法不支持" if known else "管理接口不存在", 405 if known else 404)
+    def route_defs(self) -> list[web.RouteDef]:
+        """The admin endpoints. A known path with another method gets 405 from aiohttp, the
+        loopback check and the envelope come from the middlewares."""
+        table = [
+            ("GET", "/admin/state", self.state),
+            ("GET", "/admin/requests", self.requests),
+            ("GET", "/admin/packets", self.packets),
+            ("GET", "/admin/scenario", self.get_scenario),
+            ("POST", "/admin/scenario", self.set_scenario),
+            ("POST", "/admin/reset", self.reset),
+            ("POST", "/admin/config", self.config),
+            ("POST", "/admin/fault", self.fault),
+            ("POST", "/admin/send-packet", self.send_packet),
+            ("POST", "/admin/ping", self.ping),
+        ]
+        return [web.get(path, self._endpoint(action), allow_head=False) if method == "GET"
+                else web.post(path, self._endpoint(action)) for method, path, action in table]
+
+    @staticmethod
+    def _endpoint(action: Callable[[dict, web.Request], Any]):
+        """POST endpoints take a JSON object (or nothing), GET endpoints their query."""
+        async def handler(request: web.Request) -> web.Response:
             body = await request.read()
-            params = _body_object(body) if request.method == "POST" else \
-                {k: v for k, v in request.query.items()}
-            return ok(handler(params, request))
-        except Refusal as refusal:
-            return refusal.response()
+            params = _body_object(body) if request.method == "POST" else dict(request.query.items())
+            return ok(action(params, request))
+        return handler
 
     # --- inspection --------------------------------------------------------------
     def state(self, params: dict, request: web.Request) -> dict:

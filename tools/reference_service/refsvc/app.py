@@ -1,30 +1,29 @@
-"""Wires the parts of the service together and routes every HTTP request."""
+"""The service's state, and the HTTP application that serves it."""
 from __future__ import annotations
 
 import asyncio
 import fnmatch
-import logging
+import socket
 import time
 from dataclasses import dataclass
 from typing import Optional
-from urllib.parse import unquote
 
 from aiohttp import web
 
-from . import api, static_files
 from .admin import Admin
 from .connections import ConnectionRegistry
-from .envelope import Refusal, json_response
 from .faults import Faults
-from .recorder import RequestRecorder, describe_request
-from .relay_ws import RELAY_PREFIX, RelayHub
+from .keys import SERVICE
+from .middlewares import MIDDLEWARES
+from .recorder import RequestRecorder
+from .relay_ws import RelayHub
+from .routes import routes
 from .router import PacketRouter
 from .scenario import Rule, Scenario
 from .site import SiteBackend, site_backend_factory
 from .udp_relay import UdpRelay
 
 MAX_BODY = 1024 * 1024
-log = logging.getLogger("reference_service")
 
 
 @dataclass
@@ -100,8 +99,9 @@ class Service:
                 "rules": [{"path": r.path, "hits": h} for r, h in zip(self.scenario.rules, self.rule_hits)],
                 "requestsRecorded": len(self.recorder.entries())}
 
-    # --- HTTP ------------------------------------------------------------------------
-    def _match_rule(self, method: str, path: str) -> Optional[Rule]:
+    def match_rule(self, method: str, path: str) -> Optional[Rule]:
+        """The first scenario rule that answers this call (path percent-decoded), counting the
+        calls each rule sees."""
         for index, rule in enumerate(self.scenario.rules):
             if rule.method and rule.method != method:
                 continue
@@ -113,88 +113,33 @@ class Service:
                 return rule
         return None
 
-    @staticmethod
-    def _rule_response(rule: Rule) -> web.Response:
-        if rule.code is not None:
-            return json_response({"success": False, "code": rule.code, "message": rule.message,
-                                  "data": None}, rule.status)
-        if rule.has_body:
-            return json_response(rule.body, rule.status)
-        response = web.Response(status=rule.status, body=rule.raw_body)
-        response.headers["Content-Type"] = rule.content_type
-        return response
-
-    async def dispatch(self, request: web.Request) -> web.StreamResponse:
-        try:
-            return await self._dispatch(request)
-        except (asyncio.CancelledError, ConnectionError):
-            raise
-        except Exception as exc:  # a bug here must not take the service down
-            log.exception("request %s %s failed", request.method, request.raw_path)
-            return Refusal("INTERNAL_ERROR", f"服务内部错误：{type(exc).__name__}", 500).response()
-
-    async def _dispatch(self, request: web.Request) -> web.StreamResponse:
-        target = request.raw_path
-        raw_path, _, query = target.partition("?")
-        if raw_path == "/admin" or raw_path.startswith("/admin/"):
-            return await self.admin.handle(request, raw_path, query)
-        try:
-            body = await request.read()
-        except web.HTTPRequestEntityTooLarge:
-            body = None
-        version = f"HTTP/{request.version.major}.{request.version.minor}"
-        log.info("%s %s %s", request.method, target, version)
-        headers = [(k.decode("utf-8", "replace"), v.decode("utf-8", "replace"))
-                   for k, v in request.raw_headers]
-        self.recorder.record(describe_request(self.clock(), request.method, target, version,
-                                              headers, body or b"", request.remote))
-        if body is None:
-            return Refusal("PAYLOAD_TOO_LARGE", "请求体过大", 413).response()
-
-        delay = self.faults.http_delay_for(raw_path)
-        if delay:
-            await asyncio.sleep(delay / 1000.0)
-        if raw_path.startswith(RELAY_PREFIX):
-            return await self.relays.handle_upgrade(request, raw_path, query)
-
-        path = unquote(raw_path, errors="replace")
-        rule = self._match_rule(request.method, path)
-        if rule is not None:
-            if rule.delay_ms:
-                await asyncio.sleep(rule.delay_ms / 1000.0)
-            return self._rule_response(rule)
-        try:
-            return await self._route(request, raw_path, path, body)
-        except Refusal as refusal:
-            return refusal.response()
-
-    async def _route(self, request: web.Request, raw_path: str, path: str, body: bytes):
-        segments = [unquote(s, errors="replace") for s in raw_path.split("/")[1:]]
-        method = request.method
-        endpoint = None
-        if segments == ["api", "devices", "resolve"]:
-            endpoint = lambda: api.resolve(self, body)  # noqa: E731
-        elif segments == ["api", "connections", "request"]:
-            endpoint = lambda: api.authorize(self, body)  # noqa: E731
-        elif len(segments) == 4 and segments[:2] == ["api", "connections"] and segments[3] == "disconnect":
-            endpoint = lambda: api.disconnect(self, segments[2], body)  # noqa: E731
-        elif len(segments) == 5 and segments[:2] == ["api", "devices"] \
-                and segments[3:] == ["remote-desktop", "session"]:
-            endpoint = lambda: api.remote_desktop(self, segments[2], body)  # noqa: E731
-        if endpoint is not None:
-            if method != "POST":
-                raise Refusal("METHOD_NOT_ALLOWED", "请求方法不支持", 405)
-            return endpoint()
-        entry = self.scenario.files.get(path)
-        if entry is not None and method in ("GET", "HEAD"):
-            return await static_files.serve(request, entry)
-        raise Refusal("NOT_FOUND", "接口不存在", 404)
-
-    def make_app(self) -> web.Application:
-        app = web.Application(client_max_size=MAX_BODY)
-        app.router.add_route("*", "/{tail:.*}", self.dispatch)
+    # --- the HTTP application ------------------------------------------------------------
+    def make_app(self, udp_socket: Optional[socket.socket] = None) -> web.Application:
+        """Routes, middlewares and the life of the site backend and the UDP relay, which start
+        with the application and stop after its last request."""
+        app = web.Application(client_max_size=MAX_BODY, middlewares=MIDDLEWARES)
+        app[SERVICE] = self
+        app.add_routes(routes)
+        app.add_routes(self.admin.route_defs())
+        app.cleanup_ctx.append(self._site_backend)
+        if udp_socket is not None:
+            app.cleanup_ctx.append(self._udp_endpoint(udp_socket))
+        app.on_shutdown.append(self._close_relays)
         return app
 
-    async def shutdown(self) -> None:
-        self.relays.close_all("service stopping")
+    async def _site_backend(self, app: web.Application):
+        await self.site.start()
+        yield
         await self.site.stop()
+
+    def _udp_endpoint(self, udp_socket: socket.socket):
+        async def context(app: web.Application):
+            transport, _ = await asyncio.get_running_loop().create_datagram_endpoint(lambda: self.udp, sock=udp_socket)
+            yield
+            transport.close()
+        return context
+
+    async def _close_relays(self, app: web.Application) -> None:
+        """Before the server waits for its handlers: a relay's handler lasts as long as its
+        connection."""
+        self.relays.close_all("service stopping")

@@ -261,8 +261,8 @@ class RelayHub:
                 "pongsReceived": self.pongs_total}
 
     # --- the upgrade ---------------------------------------------------------------
-    async def handle_upgrade(self, request: web.Request, path: str, query: str) -> web.StreamResponse:
-        raw_id = path[len(RELAY_PREFIX):]
+    async def handle_upgrade(self, request: web.Request, raw_id: str, query: str) -> web.StreamResponse:
+        """`raw_id` is the rest of the path after the prefix, as sent."""
         connection_id = unquote(raw_id, errors="replace")
         engineer_values = parse_qs(query, keep_blank_values=True).get("engineerId", [])
         engineer_id = engineer_values[0] if engineer_values else None

@@ -12,6 +12,7 @@ import os
 import select
 import signal
 import socket
+import ssl
 import struct
 import subprocess
 import tempfile
@@ -91,8 +92,12 @@ class ServiceProcess:
 # --- HTTP ---------------------------------------------------------------------
 
 def http_request(port: int, method: str, path: str, body: Optional[bytes] = None,
-                 headers: Optional[dict] = None, timeout: float = 5.0):
-    conn = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+                 headers: Optional[dict] = None, timeout: float = 5.0, tls: Optional[ssl.SSLContext] = None):
+    """Over TLS when `tls` is given (a service started with --tls-cert)."""
+    if tls is None:
+        conn = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    else:
+        conn = http.client.HTTPSConnection("127.0.0.1", port, timeout=timeout, context=tls)
     try:
         conn.request(method, path, body=body, headers=headers or {})
         response = conn.getresponse()
@@ -102,13 +107,13 @@ def http_request(port: int, method: str, path: str, body: Optional[bytes] = None
 
 
 def post_json(port: int, path: str, document: Any = None, *, raw: Optional[bytes] = None,
-              timeout: float = 5.0):
+              timeout: float = 5.0, tls: Optional[ssl.SSLContext] = None):
     """POSTs a compact JSON body the way the client builds it; returns (status, envelope)."""
     body = raw if raw is not None else json.dumps(document, ensure_ascii=False,
                                                    separators=(",", ":")).encode("utf-8")
     status, _, data = http_request(port, "POST", path, body, {
         "User-Agent": "Ostrevane.Native/0.2",
-        "Content-Type": "application/json; charset=utf-8"}, timeout)
+        "Content-Type": "application/json; charset=utf-8"}, timeout, tls)
     return status, json.loads(data.decode("utf-8"))
 
 
@@ -168,8 +173,10 @@ def handshake_request(port: int, path: str) -> bytes:
 
 
 class WsClient:
-    def __init__(self, port: int, path: str, timeout: float = 3.0):
+    def __init__(self, port: int, path: str, timeout: float = 3.0, tls: Optional[ssl.SSLContext] = None):
         self.sock = socket.create_connection(("127.0.0.1", port), timeout=timeout)
+        if tls is not None:
+            self.sock = tls.wrap_socket(self.sock, server_hostname="127.0.0.1")
         self.sock.sendall(handshake_request(port, path))
         head = b""
         while b"\r\n\r\n" not in head:
