@@ -1,5 +1,6 @@
 // A top-level window of the test process with a focused edit box that records what is pasted
-// into it and every Enter: the "other program whose title mentions RustDesk".
+// into it and every Enter: the "other program whose title mentions RustDesk". It also counts how
+// often another thread read its title, which is how a search over the windows shows it looked.
 #pragma once
 
 #include <windows.h>
@@ -20,7 +21,7 @@ public:
     explicit DecoyWindow(const std::wstring& title, DecoyShow show = DecoyShow::Inactive, HWND owner = nullptr) {
         static const ATOM kClass = [] {
             WNDCLASSW windowClass{};
-            windowClass.lpfnWndProc = DefWindowProcW;
+            windowClass.lpfnWndProc = &DecoyWindow::WindowProc;
             windowClass.hInstance = GetModuleHandleW(nullptr);
             windowClass.lpszClassName = L"OstrevaneTestDecoy";
             return RegisterClassW(&windowClass);
@@ -29,6 +30,7 @@ public:
         // A pop-up window: Wine without a window manager waits 2 s when an ordinary one is closed.
         window_ = CreateWindowExW(0, L"OstrevaneTestDecoy", title.c_str(), WS_POPUP | WS_BORDER, 60, 60, 400, 140, owner,
                                   nullptr, GetModuleHandleW(nullptr), nullptr);
+        SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
         edit_ = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL, 10, 10, 300, 28, window_, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
         SetWindowLongPtrW(edit_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
@@ -50,8 +52,19 @@ public:
     HWND window() const { return window_; }
     // "pasted" and "enter" events in the order they came.
     const std::vector<std::wstring>& events() const { return events_; }
+    // Title reads by other threads (a title read of a window of the same process is a message to it).
+    int titleReads() const { return titleReads_; }
 
 private:
+    static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if ((message == WM_GETTEXTLENGTH || message == WM_GETTEXT) && InSendMessage()) {
+            if (auto* self = reinterpret_cast<DecoyWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+                ++self->titleReads_;
+            }
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
     static LRESULT CALLBACK EditProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
         auto* self = reinterpret_cast<DecoyWindow*>(GetWindowLongPtrW(edit, GWLP_USERDATA));
         if (message == WM_PASTE) {
@@ -66,6 +79,7 @@ private:
     HWND edit_ = nullptr;
     WNDPROC editProc_ = nullptr;
     std::vector<std::wstring> events_;
+    int titleReads_ = 0;
 };
 
 }  // namespace ostrevane::testing

@@ -29,14 +29,26 @@ std::wstring OwnExecutableName() {
     return FileNameOf(path);
 }
 
-// Runs the paster on its own thread, as the operation does, while this thread keeps the test's
-// windows responsive. Returns the paster's result.
-bool PasteWhilePumping(const PasteJob& job) {
-    auto result = std::async(std::launch::async, [job] { return PastePassword(job); });
-    const bool finished = PumpUntil([&] { return result.wait_for(0ms) == std::future_status::ready; }, 30s);
-    EXPECT_TRUE(finished);
-    return finished && result.get();
-}
+// The paster on its own thread, as the operation runs it, while this thread keeps the test's
+// windows responsive (the paster reads their titles, which are messages to this thread).
+class PasterThread {
+public:
+    explicit PasterThread(const PasteJob& job) : result_(std::async(std::launch::async, [job] { return PastePassword(job); })) {}
+
+    bool finished() const { return result_.wait_for(0ms) == std::future_status::ready; }
+
+    // Pumps until the paster has ended; its result.
+    bool Result() {
+        const bool ended = PumpUntil([&] { return finished(); }, 30s);
+        EXPECT_TRUE(ended);
+        return ended && result_.get();
+    }
+
+private:
+    std::future<bool> result_;
+};
+
+bool PasteWhilePumping(const PasteJob& job) { return PasterThread(job).Result(); }
 
 std::vector<HWND> TopLevelWindows() {
     std::vector<HWND> windows;
@@ -69,7 +81,9 @@ TEST(FindRustDeskWindow, OnlyWindowsOfTheNamedExecutableCount) {
 
 TEST(FindRustDeskWindow, FirstMatchingWindowInEnumerationOrderWins) {
     DecoyWindow byId(L"Session 318 402 775");
-    DecoyWindow byName(L"rustdesk");  // created later, so above the other one
+    DecoyWindow byName(L"rustdesk");
+    // Above the other one, put there rather than assumed from the order of creation.
+    SetWindowPos(byName.window(), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     ASSERT_TRUE(EnumeratedBefore(byName.window(), byId.window()));
     RustDeskWindowSearch search{L"318 402 775", OwnExecutableName(), nullptr};
     EXPECT_EQ(FindRustDeskWindow(search), byName.window());
@@ -106,21 +120,28 @@ TEST(PastePassword, PastesIntoTheStandinAndPressesEnter) {
 
 TEST(PastePassword, AWindowOfAnotherProgramNamedRustDeskReceivesNothing) {
     StandinSession standin;
-    LaunchProgram(StandinExecutable(), {L"--connect", L"318 402 775"});
-    HWND standinWindow = standin.WaitForWindow(L"318 402 775");
-    ASSERT_NE(standinWindow, nullptr);
-    // Above the stand-in and in the foreground: by title alone it would be chosen first.
+    // In the foreground, and at first the only windows whose titles name RustDesk or hold the id: by
+    // title alone the paster would take one of them at its first search, whatever the order of the
+    // windows. (The order is not used: under Wine without a window manager, another process's window
+    // moves to the top whenever that process gets round to its activation, so it cannot be arranged.)
     DecoyWindow browser(L"RustDesk – remote desktop software - Browser", DecoyShow::Active);
     DecoyWindow sameId(L"Ticket 318 402 775 - Mail");
-    ASSERT_TRUE(EnumeratedBefore(browser.window(), standinWindow));
-    ASSERT_TRUE(EnumeratedBefore(sameId.window(), standinWindow));
+    PasteJob job{L"pw-1", L"318 402 775", L"C:\\Program Files\\RustDesk\\RustDesk.exe", {}};
+    job.timing.attempts = 20;  // time for the stand-in to start on a loaded machine
+    PasterThread paster(job);
 
-    const PasteJob job{L"pw-1", L"318 402 775", L"C:\\Program Files\\RustDesk\\RustDesk.exe", {}};
-    EXPECT_TRUE(PasteWhilePumping(job));
+    // RustDesk starts once a search has read both titles and gone past them.
+    PumpUntil([&] { return (browser.titleReads() > 0 && sameId.titleReads() > 0) || paster.finished(); }, 15s);
+    EXPECT_GT(browser.titleReads(), 0);
+    EXPECT_GT(sameId.titleReads(), 0);
+    EXPECT_FALSE(paster.finished()) << "the paster took a window of another program";
+    LaunchProgram(StandinExecutable(), {L"--connect", L"318 402 775"});
+
+    EXPECT_TRUE(paster.Result());
     ASSERT_TRUE(standin.WaitForLines(3, 10s));
     EXPECT_EQ(standin.Lines()[1], L"pasted: pw-1");
     EXPECT_EQ(standin.Lines()[2], L"enter: pw-1");
-    PumpUntil([] { return false; }, 300ms);
+    PumpUntil([] { return false; }, 300ms);  // keys that went astray would arrive by now
     EXPECT_TRUE(browser.events().empty());
     EXPECT_TRUE(sameId.events().empty());
 }

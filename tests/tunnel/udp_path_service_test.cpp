@@ -39,7 +39,7 @@ protected:
                 }
             }
             return false;
-        }, 3s);
+        }, 10s);
         return via;
     }
     std::vector<double> HelloTimes() {
@@ -102,13 +102,15 @@ TEST_F(UdpPathTest, KeepAliveRepeatsTheHello) {
     TunnelEngine engine(ShortIntervals());
     StartOnGrant(engine);
     ASSERT_TRUE(engine.udpReady());
-    std::this_thread::sleep_for(2200ms);
-    const std::vector<double> times = HelloTimes();
-    ASSERT_GE(times.size(), 4u) << "the negotiation hello and keep-alive hellos every 0.5 s";
-    // A busy machine stretches the gaps; the service's own receive times may also shrink one a little.
+    std::vector<double> times;
+    ASSERT_TRUE(WaitUntil([&] { return (times = HelloTimes()).size() >= 4; }, 10s))
+        << "the negotiation hello and keep-alive hellos every 0.5 s; seen: " << times.size();
+    // The client sleeps 0.5 s between hellos, so a gap is shorter only by the difference in the
+    // service's receive delays. A busy machine stretches the gaps; three times the interval
+    // still tells a wrong interval (the default 15 s) from a slow one.
     for (std::size_t i = 2; i < times.size(); ++i) {
         EXPECT_GE(times[i] - times[i - 1], 0.3);
-        EXPECT_LE(times[i] - times[i - 1], 1.0);
+        EXPECT_LE(times[i] - times[i - 1], 1.5);
     }
     EXPECT_TRUE(engine.udpReady());
 }
@@ -118,7 +120,7 @@ TEST_F(UdpPathTest, AgesWithoutAcknowledgementsAndRecoversOnTheNextOne) {
     StartOnGrant(engine);
     ASSERT_TRUE(engine.udpReady());
     PostFault(R"({"name":"ignore-hellos"})");
-    ASSERT_TRUE(WaitUntil([&] { return !engine.udpReady(); }, 4s)) << "no acknowledgement for too long";
+    ASSERT_TRUE(WaitUntil([&] { return !engine.udpReady(); }, 10s)) << "no acknowledgement for too long";
     EXPECT_TRUE(engine.udpThreadsRunning()) << "a stale path keeps its socket and threads";
     ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
     harness_->SendPacket(UdpPacket(engine, 200, 40005), 6, 2);
@@ -126,7 +128,7 @@ TEST_F(UdpPathTest, AgesWithoutAcknowledgementsAndRecoversOnTheNextOne) {
     EXPECT_TRUE(harness_->NextInjection(5s));
 
     PostFault(R"({"name":"clear"})");
-    ASSERT_TRUE(WaitUntil([&] { return engine.udpReady(); }, 4s)) << "a later acknowledgement makes it ready again";
+    ASSERT_TRUE(WaitUntil([&] { return engine.udpReady(); }, 10s)) << "a later acknowledgement makes it ready again";
     harness_->SendPacket(UdpPacket(engine, 300, 40006), 6, 2);
     EXPECT_EQ(ArrivalPath(300), "udp");
 }
@@ -140,9 +142,11 @@ TEST_F(UdpPathTest, FallsBackToTheWebSocketWhenHellosAreIgnored) {
     EXPECT_FALSE(engine.udpThreadsRunning()) << "no UDP thread without an acknowledgement";
     const std::vector<double> times = HelloTimes();
     ASSERT_EQ(times.size(), 4u) << "four hellos, then the WebSocket alone";
+    // Each hello waits 0.9 s for its answer; waiting the 2 s receive time-out instead would show
+    // as a gap of 2 s or more, so a busy machine gets the rest of the way.
     for (std::size_t i = 1; i < times.size(); ++i) {
         EXPECT_GE(times[i] - times[i - 1], 0.6);
-        EXPECT_LE(times[i] - times[i - 1], 1.6);
+        EXPECT_LE(times[i] - times[i - 1], 1.8);
     }
     ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
     harness_->SendPacket(UdpPacket(engine, 120, 40007), 6, 2);

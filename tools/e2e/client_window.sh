@@ -27,6 +27,8 @@ client_window_x() { e2e_in_eng env DISPLAY="$E2E_DISPLAY" "$@"; }
 screenshot() { client_window_shot "$E2E_LOG/shot-$1.png"; }
 requests_to() { e2e_admin GET /admin/requests | "$E2E_PYTHON" -c \
     "import json,sys; print(sum(r['path'] == sys.argv[1] for r in json.load(sys.stdin)['data']))" "$1"; }
+# A function, so that every poll asks the service again.
+resolve_requested() { (( $(requests_to /api/devices/resolve) > 0 )); }
 # The client process (the Wine process of the executable) and its number of threads.
 client_process() { ip netns pids "$NS_ENG" | while read -r p; do
     [[ "$(tr '\0' ' ' </proc/"$p"/cmdline 2>/dev/null)" == *Ostrevane.Client.exe* ]] && echo "$p"; done | head -n 1; }
@@ -50,7 +52,7 @@ client_connect() {
     client_window_x xdotool key Home shift+End >/dev/null 2>&1
     client_window_x xdotool type --delay 20 "$ACCESS_KEY" >/dev/null 2>&1
     client_window_click "$GET_NETWORKS_X" "$BUTTON_Y"
-    e2e_wait_for 30 test "$(requests_to /api/devices/resolve)" -gt 0 || return 1
+    e2e_wait_for 30 resolve_requested || return 1
     e2e_wait_for 30 client_window_pixel_is "$CONNECT_FILL_X" "$BUTTON_Y" "$CLIENT_IDLE_BUTTON" || return 1
     THREADS_BEFORE=$(client_threads)
     # Both site networks: "ALL" is the first entry of the target-network list.

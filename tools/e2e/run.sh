@@ -65,10 +65,22 @@ current_connection() {
 relay_live() {
     [[ $(e2e_state "sum(c['liveRelays'] for c in s['connections'] if c['connectionId'] == '$CONNECTION_ID')") -ge 1 ]]
 }
-relay_down() { ! relay_live; }
-wait_online() { e2e_wait_for "$1" relay_live && client_online; }
+# The connection's live relay sessions, as a Python list of their ids.
+live_sessions() {
+    e2e_state "sorted(r['sessionId'] for r in s['relay']['live'] if r['connectionId'] == '$CONNECTION_ID')"
+}
+# relay_ended SESSIONS: none of the sessions (live_sessions from before) is live any more. Unlike
+# "no relay is live", this stays true once the client has reconnected, however soon that is.
+relay_ended() {
+    [[ $1 == "["*"]" && $1 != "[]" ]] &&
+        [[ $(e2e_state "any(r['sessionId'] in $1 for r in s['relay']['live'])") == False ]]
+}
+# The service sees the relay a moment before the client has read the upgrade's answer: wait for both.
+wait_online() { e2e_wait_for "$1" relay_live && e2e_wait_for "$1" client_online; }
 counter() { e2e_state "s['packets']['stats'].get('$1', 0)"; }
 upgrades() { e2e_state "len([a for a in s['relay']['upgradeAttempts'] if a['status'] == 101])"; }
+
+file_holds() { (( $(stat -c %s "$1" 2>/dev/null || echo 0) >= $2 )); }
 
 filter_has_range() { grep -qF "ip.DstAddr >= $1 and ip.DstAddr <= $2" "$E2E_LOG/capture-filter.txt"; }
 
@@ -183,9 +195,12 @@ before=$(upgrades)
 e2e_in_eng curl -sS --max-time 30 --speed-limit 1 --speed-time 6 --limit-rate 2M \
     -o "$E2E_LOG/interrupted.bin" "http://$HOST_DIRECT:$HTTP_PORT/$BIG_FILE" 2>"$E2E_LOG/interrupted.err" &
 transfer=$!
-sleep 1.5
+# In the middle of the transfer: a megabyte has arrived (of ten, at 2 MB/s).
+e2e_wait_for 20 file_holds "$E2E_LOG/interrupted.bin" 1048576 ||
+    echo "the interrupted transfer had not got under way" >>"$E2E_LOG/checks.txt"
+sessions=$(live_sessions)
 e2e_admin POST /admin/fault '{"name": "close-relays"}' >>"$E2E_LOG/checks.txt"
-check "the relay went down" e2e_wait_for 5 relay_down
+check "the relay went down" e2e_wait_for 5 relay_ended "$sessions"
 check "the tunnel comes back online by itself" wait_online 30
 check "the client reconnected over a new relay" test "$(upgrades)" -gt "$before"
 wait "$transfer"; transfer_status=$?
@@ -198,8 +213,9 @@ check "UDP works after the reconnection" udp_echo "$HOST_DIRECT" 10
 # --- UDP over the WebSocket when the relay ignores hellos -------------------------------------
 e2e_log "UDP over the WebSocket"
 e2e_admin POST /admin/fault '{"name": "ignore-hellos"}' >>"$E2E_LOG/checks.txt"
+sessions=$(live_sessions)
 e2e_admin POST /admin/fault '{"name": "close-relays"}' >>"$E2E_LOG/checks.txt"
-check "the relay went down again" e2e_wait_for 5 relay_down
+check "the relay went down again" e2e_wait_for 5 relay_ended "$sessions"
 check "the tunnel is online again without a UDP path" wait_online 30
 udp0=$(counter fromClient.udp); ws0=$(counter fromClient.ws)
 check "UDP echo from $HOST_REMAPPED without a UDP path" udp_echo "$HOST_REMAPPED" 20

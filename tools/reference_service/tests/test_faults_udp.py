@@ -1,7 +1,11 @@
 """UDP faults: a silent relay, ignored hellos, token renewal and arbitrary datagrams."""
 import struct
 
-from support import MAGIC, UdpClient, admin, b64, data_datagram, fault, grant, hello, udp_packet
+from support import MAGIC, UdpClient, admin, b64, data_datagram, fault, grant, hello, udp_packet, wait_until
+
+
+def udp_stat(port, name):
+    return admin(port, "state")["udp"]["stats"].get(name, 0)
 
 
 def test_udp_silence_drops_everything_until_cleared(svc):
@@ -9,10 +13,12 @@ def test_udp_silence_drops_everything_until_cleared(svc):
     udp = UdpClient(svc.port)
     try:
         fault(svc.port, "udp-silence")
-        for _ in range(4):
+        for sent in range(1, 5):
             udp.send(hello(data["connectionId"]))
-            assert udp.recv(0.1) is None
-        assert admin(svc.port, "state")["udp"]["stats"]["droppedWhileSilent"] == 4
+            # Dropped once counted: an answer would have been sent before that.
+            assert wait_until(lambda: udp_stat(svc.port, "droppedWhileSilent") >= sent)
+            assert udp.recv(0.05) is None
+        assert udp_stat(svc.port, "droppedWhileSilent") == 4
         fault(svc.port, "udp-silence", enabled=False)
         assert udp.negotiate(data["connectionId"])
     finally:
@@ -37,11 +43,16 @@ def test_ignore_hellos_for_a_count(svc):
     try:
         fault(svc.port, "ignore-hellos", count=3)
         answered = []
-        for _ in range(4):
+        for sent in range(1, 5):
             udp.send(hello(data["connectionId"]))
-            answered.append(udp.recv(0.15) is not None)
+            if sent <= 3:
+                # Ignored once counted: an answer would have been sent before that.
+                assert wait_until(lambda: udp_stat(svc.port, "ignoredHellos") >= sent)
+                answered.append(udp.recv(0.05) is not None)
+            else:
+                answered.append(udp.recv() is not None)
         assert answered == [False, False, False, True]
-        assert admin(svc.port, "state")["udp"]["stats"]["ignoredHellos"] == 3
+        assert udp_stat(svc.port, "ignoredHellos") == 3
     finally:
         udp.close()
 
