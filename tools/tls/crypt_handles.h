@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <wincrypt.h>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 
 namespace ostrevane {
 

@@ -27,9 +27,9 @@
 #include <string>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "crypt_handles.h"
-#include "tunnel/winsock.h"
+#include "platform/winsock.h"
 
 namespace ostrevane {
 namespace {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/unique_handle.h"
+#include "platform/unique_handle.h"
 #include "crypt_handles.h"
 
 namespace ostrevane {
