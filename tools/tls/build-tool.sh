@@ -14,7 +14,7 @@ case "${1:-}" in
     *) echo "usage: $0 trust_root|tls_probe" >&2; exit 2 ;;
 esac
 source="$here/$1.cpp"
-version="$(cat "$source" "$here/crypt_handles.h" "$src_dir"/platform/unique_handle.h "$src_dir"/platform/win32_types.h "$src_dir"/platform/winsock.h "$0" | sha1sum | cut -c1-12)"
+version="$(cat "$source" "$src_dir/platform/crypt_handles.h" "$src_dir/platform/unique_handle.h" "$src_dir/platform/win32_types.h" "$src_dir/platform/winsock.h" "$0" | sha1sum | cut -c1-12)"
 cache="${XDG_CACHE_HOME:-$HOME/.cache}/ostrevane/tls-tools"
 exe="$cache/$1-$version.exe"
 if [[ ! -f $exe ]]; then

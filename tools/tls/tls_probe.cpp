@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
-#include "crypt_handles.h"
+#include "platform/crypt_handles.h"
 #include "platform/winsock.h"
 
 namespace ostrevane {

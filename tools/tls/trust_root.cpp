@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/unique_handle.h"
-#include "crypt_handles.h"
+#include "platform/crypt_handles.h"
 
 namespace ostrevane {
 namespace {

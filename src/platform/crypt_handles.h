@@ -1,4 +1,4 @@
-// Owners for the certificate handles of the TLS test helpers.
+// Owners for certificate stores, certificates and certificate chains.
 #pragma once
 
 #include <windows.h>
