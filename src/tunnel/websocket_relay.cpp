@@ -9,6 +9,7 @@
 
 #include "settings/text_utils.h"
 #include "tunnel/relay_url.h"
+#include "tunnel/tls_channel.h"
 #include "tunnel/websocket_protocol.h"
 
 namespace ostrevane {
@@ -22,26 +23,37 @@ std::runtime_error ErrorWithCode(const char* text, int code) {
 
 }  // namespace
 
-// Receives from the relay's socket as it is at each call, so that a socket closed by another
-// thread is never read again, and keeps the Winsock error of the last failed receive.
-class WebSocketRelay::SocketSource : public ByteSource {
+// Receives from and sends to the relay's socket as it is at each call, so that a socket closed by
+// another thread is never used again, and keeps the Winsock errors of the last failed calls.
+class WebSocketRelay::SocketSource : public ByteStream {
 public:
     explicit SocketSource(const WebSocketRelay& relay) : relay_(relay) {}
 
     int Receive(std::uint8_t* buffer, int length) override {
         const SOCKET socket = relay_.CurrentSocket();
         if (socket == INVALID_SOCKET) {
-            lastError = WSAENOTSOCK;
+            receiveError = WSAENOTSOCK;
             return -1;
         }
         const int received = recv(socket, reinterpret_cast<char*>(buffer), length, 0);
         if (received < 1) {
-            lastError = WSAGetLastError();
+            receiveError = WSAGetLastError();
         }
         return received;
     }
 
-    int lastError = 0;
+    int Send(const std::uint8_t* data, int length) override {
+        const SOCKET socket = relay_.CurrentSocket();
+        if (socket == INVALID_SOCKET) {
+            sendError = WSAENOTSOCK;
+            return -1;
+        }
+        const int sent = send(socket, reinterpret_cast<const char*>(data), length, 0);
+        if (sent < 1) {
+            sendError = WSAGetLastError();
+        }
+        return sent;
+    }
 
 private:
     const WebSocketRelay& relay_;
@@ -55,6 +67,7 @@ WebSocketRelay::WebSocketRelay(std::wstring url)
 WebSocketRelay::~WebSocketRelay() {
     connected_ = false;
     std::lock_guard lock(stateMutex_);
+    EndTlsLocked();
     ShutdownAndClose(socket_);
     winsock_.End();
 }
@@ -65,6 +78,7 @@ WebSocketRelay::~WebSocketRelay() {
 void WebSocketRelay::Close() noexcept {
     connected_ = false;
     std::lock_guard lock(stateMutex_);
+    EndTlsLocked();
     if (socket_) {
         shutdown(socket_.get(), SD_BOTH);
     }
@@ -81,9 +95,6 @@ void WebSocketRelay::Connect() {
     Close();
     frames_ = std::make_unique<websocket::ReadAheadSource>(*socketSource_);  // nothing read ahead survives
     const CrackedUrl parts = ParseRelayUrl(url_);
-    if (parts.secure) {
-        throw std::runtime_error("wss relay is not supported by the native Winsock transport.");
-    }
 
     // From here on a failure leaves nothing open: no socket, no Winsock use.
     ScopeExit closeOnFailure([this] { Close(); });
@@ -134,6 +145,9 @@ void WebSocketRelay::Connect() {
         socket_ = std::move(connection);
     }
 
+    if (parts.secure) {
+        StartTls(parts.host);
+    }
     SendHandshake(websocket::BuildHandshakeRequest(WideToUtf8(parts.path), host, parts.port));
     const std::string response = ReceiveHandshake();
     const int status = websocket::ParseStatusCode(response);
@@ -148,20 +162,50 @@ void WebSocketRelay::Connect() {
     closeOnFailure.Dismiss();
 }
 
+ByteStream& WebSocketRelay::Stream() {
+    if (tls_) {
+        return *tls_;
+    }
+    return *socketSource_;
+}
+
+// Nothing of the WebSocket is sent before the session is up and the server's certificate passed.
+void WebSocketRelay::StartTls(const std::wstring& host) {
+    auto tls = std::make_unique<TlsChannel>(*socketSource_, host);
+    tls->Handshake();
+    frames_ = std::make_unique<websocket::ReadAheadSource>(*tls);
+    std::lock_guard lock(stateMutex_);
+    tls_ = std::move(tls);
+}
+
+// A TLS session ends with close_notify, written only when the socket takes it at once: closing
+// never waits for the network. Skipped while another thread writes (it would interleave).
+void WebSocketRelay::EndTlsLocked() noexcept {
+    if (!tls_ || !socket_) {
+        return;
+    }
+    fd_set writable;
+    FD_ZERO(&writable);
+    FD_SET(socket_.get(), &writable);
+    timeval now{0, 0};
+    if (select(0, nullptr, &writable, nullptr, &now) != 1) {
+        return;
+    }
+    const std::vector<std::uint8_t> alert = tls_->TakeCloseNotify();
+    if (!alert.empty()) {
+        send(socket_.get(), reinterpret_cast<const char*>(alert.data()), static_cast<int>(alert.size()), 0);
+    }
+}
+
 void WebSocketRelay::SendHandshake(const std::string& request) {
-    std::size_t offset = 0;
-    while (offset < request.size()) {
-        const int chunk = static_cast<int>(std::min<std::size_t>(request.size() - offset, websocket::kMaxChunk));
-        const int sent = send(CurrentSocket(), request.data() + offset, chunk, 0);
-        if (sent < 1) {
-            throw ErrorWithCode("WebSocket handshake send failed, error ", WSAGetLastError());
-        }
-        offset += static_cast<std::size_t>(sent);
+    ByteStream& stream = Stream();
+    if (!SendAll(stream, reinterpret_cast<const std::uint8_t*>(request.data()), request.size())) {
+        throw ErrorWithCode("WebSocket handshake send failed, error ", stream.sendError);
     }
 }
 
 std::string WebSocketRelay::ReceiveHandshake() {
-    SocketSource source(*this);
+    ByteStream& source = Stream();
     websocket::HandshakeResponse response = websocket::ReadHandshakeResponse(source);
     switch (response.outcome) {
         case websocket::HandshakeResponse::Outcome::kComplete:
@@ -171,7 +215,7 @@ std::string WebSocketRelay::ReceiveHandshake() {
         case websocket::HandshakeResponse::Outcome::kReceiveFailed:
             break;
     }
-    throw ErrorWithCode("WebSocket handshake receive failed, error ", source.lastError);
+    throw ErrorWithCode("WebSocket handshake receive failed, error ", source.receiveError);
 }
 
 bool WebSocketRelay::ReceiveMessage(std::vector<std::uint8_t>& message) {
@@ -210,17 +254,7 @@ void WebSocketRelay::AppendFrameLocked(std::uint8_t opcode, std::span<const std:
 }
 
 bool WebSocketRelay::WriteLocked() {
-    std::size_t offset = 0;
-    bool written = true;
-    while (written && offset < outgoing_.size()) {
-        const SOCKET socket = CurrentSocket();
-        const int chunk = static_cast<int>(std::min<std::size_t>(outgoing_.size() - offset, websocket::kMaxChunk));
-        const int sent = socket == INVALID_SOCKET
-                             ? 0
-                             : send(socket, reinterpret_cast<const char*>(outgoing_.data() + offset), chunk, 0);
-        written = sent >= 1;
-        offset += written ? static_cast<std::size_t>(sent) : 0;
-    }
+    const bool written = SendAll(Stream(), outgoing_.data(), outgoing_.size());
     outgoing_.clear();
     return written;
 }

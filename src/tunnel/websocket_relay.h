@@ -1,6 +1,6 @@
-// One WebSocket connection to the relay service over a plain Winsock TCP socket: the fixed upgrade
-// handshake, whole binary messages in, masked frames out. Shared by the tunnel's threads; another
-// thread may close it to end a receive that is blocked on it.
+// One WebSocket connection to the relay service over a Winsock TCP socket, in a TLS session for a
+// wss:// URL: the fixed upgrade handshake, whole binary messages in, masked frames out. Shared by
+// the tunnel's threads; another thread may close it to end a receive that is blocked on it.
 #pragma once
 
 #include <atomic>
@@ -12,9 +12,12 @@
 #include <vector>
 
 #include "platform/winsock.h"
+#include "tunnel/byte_stream.h"
 #include "tunnel/websocket_protocol.h"
 
 namespace ostrevane {
+
+class TlsChannel;
 
 class WebSocketRelay {
 public:
@@ -24,7 +27,8 @@ public:
     ~WebSocketRelay();  // closes the socket and ends this relay's Winsock use
 
     // Connects and performs the upgrade handshake (8 s time-outs while it runs; no receive
-    // time-out afterwards). Throws std::runtime_error with a fixed English text on every failure,
+    // time-out afterwards). For wss:// the TLS handshake and the check of the server's certificate
+    // come first, and a refused certificate fails before anything else is sent. Throws std::runtime_error with a fixed English text on every failure,
     // leaving the relay closed. Anything left of an earlier connection is closed first.
     void Connect();
 
@@ -51,6 +55,9 @@ private:
     class SocketSource;
 
     SOCKET CurrentSocket() const;
+    ByteStream& Stream();  // the TLS session when there is one, else the socket
+    void StartTls(const std::wstring& host);
+    void EndTlsLocked() noexcept;
     void SendHandshake(const std::string& request);
     std::string ReceiveHandshake();
     void AppendFrameLocked(std::uint8_t opcode, std::span<const std::uint8_t> payload);
@@ -64,7 +71,8 @@ private:
     std::mutex sendMutex_;                 // one frame at a time on the wire
     std::uint32_t frameCounter_ = 0;       // frames sent so far; guarded by sendMutex_
     std::vector<std::uint8_t> outgoing_;   // frames being written; guarded by sendMutex_
-    std::unique_ptr<SocketSource> socketSource_;           // the socket as a byte source
+    std::unique_ptr<SocketSource> socketSource_;           // the socket as a byte stream
+    std::unique_ptr<TlsChannel> tls_;                      // wss:// only; set under stateMutex_ before connected_
     std::unique_ptr<websocket::ReadAheadSource> frames_;   // what ReceiveMessage reads; its thread only
 };
 

@@ -139,12 +139,21 @@ TEST(RelayHandshake, LeavesFrameBytesBehindTheAnswerForTheFrameReader) {
     EXPECT_EQ(message, (std::vector<std::uint8_t>{0x45, 0x00, 0x00, 0x14}));
 }
 
-TEST(RelayConnect, RefusesWssBeforeOpeningAnySocket) {
-    ScriptedPeer peer([](PeerConnection&) {});
-    WebSocketRelay relay(L"wss://127.0.0.1:" + std::to_wstring(peer.port()) + kRelayPath);
-    EXPECT_EQ(ConnectError(relay), "wss relay is not supported by the native Winsock transport.");
+TEST(RelayConnect, OpensWssWithATlsHelloNamingTheHostAndNeverTheUpgradeInClear) {
+    std::vector<std::uint8_t> hello;
+    ScriptedPeer peer([&hello](PeerConnection& connection) {
+        std::vector<std::uint8_t> header;
+        if (connection.ReadExactly(5, header) && header[0] == 0x16) {  // a TLS handshake record
+            connection.ReadExactly(std::size_t{header[3]} << 8 | header[4], hello);
+        }
+    });  // then closes without an answer
+    WebSocketRelay relay(L"wss://localhost:" + std::to_wstring(peer.port()) + kRelayPath);
+    EXPECT_EQ(ConnectError(relay), "TLS handshake with localhost failed: the server closed the connection.");
     peer.Join();
-    EXPECT_FALSE(peer.accepted()) << "no TCP connection may have been attempted";
+    const std::string text(hello.begin(), hello.end());
+    EXPECT_NE(text.find("localhost"), std::string::npos) << "the host name goes out for the server to choose by";
+    EXPECT_EQ(text.find("GET "), std::string::npos);
+    EXPECT_FALSE(relay.IsConnected());
 }
 
 TEST(RelayConnect, NamesTheAddressAndErrorOfAFailedTcpConnect) {
