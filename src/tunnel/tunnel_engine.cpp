@@ -17,6 +17,12 @@ namespace {
 constexpr std::chrono::milliseconds kStep{100};
 constexpr int kMaxReconnectDelay = 10;
 
+// Datagrams of the UDP path would carry packets in clear beside an encrypted relay: with a wss://
+// relay every packet takes the relay, and the start says so once.
+constexpr wchar_t kSecureRelayNote[] = L"中继已加密（wss），不使用 UDP 通道：所有数据包经加密中继传输。";
+
+bool IsSecureRelay(const std::wstring& relayUrl) { return relayUrl.starts_with(L"wss://"); }
+
 void JoinIfRunning(std::thread& thread) {
     if (thread.joinable()) {
         thread.join();
@@ -72,7 +78,8 @@ std::wstring TunnelEngine::Start(const std::wstring& serverUrl, const std::wstri
         Stop();
         throw;
     }
-    return L"工程师端软件隧道已启动：" + connectionId;
+    const std::wstring started = L"工程师端软件隧道已启动：" + connectionId;
+    return IsSecureRelay(relayUrl) ? started + L"\r\n" + kSecureRelayNote : started;
 }
 
 void TunnelEngine::OpenTunnel() {
@@ -83,7 +90,9 @@ void TunnelEngine::OpenTunnel() {
 
     ConnectRelay();
     path_.running = true;
-    OpenUdpPath(udp_, path_, serverUrl_, connectionId_, engineerId_);
+    if (!IsSecureRelay(relayUrl_)) {
+        OpenUdpPath(udp_, path_, serverUrl_, connectionId_, engineerId_);
+    }
 
     const std::string filter = WideToUtf8(filterText_);
     const HANDLE capture = path_.api->open(filter.c_str(), WINDIVERT_LAYER_NETWORK, kCapturePriority, 0);
@@ -185,7 +194,9 @@ bool TunnelEngine::TryReconnect() {
         }
         path_.sendQueue.Clear();
         const bool connected = ConnectRelay();
-        OpenUdpPath(udp_, path_, serverUrl_, connectionId_, engineerId_);
+        if (!IsSecureRelay(relayUrl_)) {
+            OpenUdpPath(udp_, path_, serverUrl_, connectionId_, engineerId_);
+        }
         reconnectDelay_ = 1;
         return connected;
     } catch (const std::exception&) {
