@@ -2,11 +2,17 @@
 
 #include <ws2tcpip.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "platform/winsock.h"
 #include "settings/json_parser.h"
 #include "settings/text_utils.h"
+#include "tunnel/byte_stream.h"
+#include "tunnel/tls_channel.h"
 
 namespace ostrevane::testing {
 namespace {
@@ -19,9 +25,53 @@ std::wstring Environment(const wchar_t* name) {
     return length > 0 && length < std::size(buffer) ? std::wstring(buffer, length) : std::wstring();
 }
 
+constexpr wchar_t kTlsLoopback[] = L"https://127.0.0.1:";
+
+// The test's own connection as a stream, for the TLS session of a service in TLS mode.
+class SocketStream : public ByteStream {
+public:
+    explicit SocketStream(SOCKET socket) : socket_(socket) {}
+    int Receive(std::uint8_t* buffer, int length) override {
+        const int received = recv(socket_, reinterpret_cast<char*>(buffer), length, 0);
+        receiveError = received < 1 ? WSAGetLastError() : 0;
+        return received;
+    }
+    int Send(const std::uint8_t* data, int length) override {
+        const int sent = send(socket_, reinterpret_cast<const char*>(data), length, 0);
+        sendError = sent < 1 ? WSAGetLastError() : 0;
+        return sent;
+    }
+
+private:
+    SOCKET socket_;
+};
+
 }  // namespace
 
-std::wstring ServiceUrl() { return Environment(L"OSTREVANE_TEST_SERVICE_URL"); }
+// Wine matches a certificate against its DNS names only, never its IP entries, so a service in
+// TLS mode is named by the name its certificate carries for 127.0.0.1.
+std::wstring ServiceUrl() {
+    std::wstring url = Environment(L"OSTREVANE_TEST_SERVICE_URL");
+    if (url.starts_with(kTlsLoopback)) {
+        url.replace(8, 9, L"localhost");
+    }
+    return url;
+}
+
+bool ServiceUsesTls() { return ServiceUrl().starts_with(L"https://"); }
+
+std::string CertificateToRefuse() { return WideToUtf8(Environment(L"OSTREVANE_TEST_TLS_REFUSAL")); }
+
+std::uintmax_t RequestLogSize() {
+    std::wstring path = Environment(L"OSTREVANE_TEST_REQUEST_LOG");
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (path.empty() || !GetFileAttributesExW((L"Z:" + path).c_str(), GetFileExInfoStandard, &attributes)) {
+        ADD_FAILURE() << "no request log at " << WideToUtf8(path);
+        return 0;
+    }
+    return (std::uintmax_t{attributes.nFileSizeHigh} << 32) | attributes.nFileSizeLow;
+}
 
 std::uint16_t ServicePort() {
     const std::wstring port = Environment(L"OSTREVANE_TEST_SERVICE_PORT");
@@ -50,17 +100,20 @@ HttpReply HttpRequest(const std::string& method, const std::string& target, cons
                    std::to_string(jsonBody.size()) + "\r\n";
     }
     request += "\r\n" + (method == "POST" ? jsonBody : std::string());
-    for (std::size_t offset = 0; offset < request.size();) {
-        const int sent = send(connection.get(), request.data() + offset, static_cast<int>(request.size() - offset), 0);
-        if (sent < 1) {
-            throw std::runtime_error("service client: send failed");
-        }
-        offset += static_cast<std::size_t>(sent);
+    SocketStream plain(connection.get());
+    std::unique_ptr<TlsChannel> tls;
+    if (ServiceUsesTls()) {
+        tls = std::make_unique<TlsChannel>(plain, L"localhost");
+        tls->Handshake();
+    }
+    ByteStream& stream = tls ? static_cast<ByteStream&>(*tls) : plain;
+    if (!SendAll(stream, reinterpret_cast<const std::uint8_t*>(request.data()), request.size())) {
+        throw std::runtime_error("service client: send failed");
     }
     std::string answer;
-    char buffer[65536];
-    for (int received; (received = recv(connection.get(), buffer, sizeof(buffer), 0)) > 0;) {
-        answer.append(buffer, static_cast<std::size_t>(received));
+    std::uint8_t buffer[65536];
+    for (int received; (received = stream.Receive(buffer, sizeof(buffer))) > 0;) {
+        answer.append(reinterpret_cast<const char*>(buffer), static_cast<std::size_t>(received));
     }
     const std::size_t headEnd = answer.find("\r\n\r\n");
     if (headEnd == std::string::npos || answer.find(' ') == std::string::npos) {

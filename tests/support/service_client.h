@@ -12,9 +12,17 @@
 
 namespace ostrevane::testing {
 
-// OSTREVANE_TEST_SERVICE_URL and OSTREVANE_TEST_SERVICE_PORT; empty and 0 when not set.
+// OSTREVANE_TEST_SERVICE_URL and OSTREVANE_TEST_SERVICE_PORT; empty and 0 when not set. In TLS
+// mode the URL names the service as https://localhost:PORT, the name its certificate holds.
 std::wstring ServiceUrl();
 std::uint16_t ServicePort();
+bool ServiceUsesTls();
+// OSTREVANE_TEST_TLS_REFUSAL: the test certificate the TLS service runs with when it must be
+// refused ("wrong-host", "expired", "untrusted", "untrusted-leaf"); empty otherwise.
+std::string CertificateToRefuse();
+// The size of the service's request log file (OSTREVANE_TEST_REQUEST_LOG), which every request
+// that reaches its HTTP layer enters; a missing log fails the test.
+std::uintmax_t RequestLogSize();
 
 struct HttpReply {
     int status = 0;
@@ -22,7 +30,7 @@ struct HttpReply {
     std::string body;
 };
 
-// One request with "Connection: close", read to the end (10 s time-outs).
+// One request with "Connection: close", read to the end (10 s time-outs), over TLS in TLS mode.
 // Throws std::runtime_error when the service cannot be reached.
 HttpReply HttpRequest(const std::string& method, const std::string& target, const std::string& jsonBody = "");
 

@@ -1,6 +1,7 @@
 // The relay against the reference service's WebSocket relay, an implementation written apart
 // from ours: the upgrade, binary messages of every length form both ways, the service's pings,
-// its close and oversized frames, and real packets answered by its simulated site.
+// its close and oversized frames, and real packets answered by its simulated site. ctest runs
+// these over ws:// and again over wss:// against the service in TLS mode.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -137,7 +138,8 @@ TEST_F(RelayAgainstServiceTest, IsUpgradedWithTheRequestLineAndHostAsBuilt) {
     ASSERT_FALSE(all.empty());
     const JsonValue& upgrade = all.back();
     EXPECT_EQ(JsonText(upgrade, L"requestLine"), "GET " + WideToUtf8(relayPath_) + " HTTP/1.1");
-    const std::string expectedHost = "127.0.0.1:" + std::to_string(testing::ServicePort());
+    const std::string expectedHost =
+        WideToUtf8(ParseRelayUrl(testing::ServiceUrl()).host) + ":" + std::to_string(testing::ServicePort());
     bool hostSeen = false;
     for (const JsonValue& header : ArrayOf(upgrade, L"headers")) {
         const JsonArray& pair = std::get<JsonArray>(header);
