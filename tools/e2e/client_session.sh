@@ -13,9 +13,11 @@ client_check_build() {
 client_start() { :; }
 
 client_connect() {
+    rm -f "$E2E_LOG/session.in"  # left by an earlier session of the run
     mkfifo "$E2E_LOG/session.in" || return 1
     exec 7<>"$E2E_LOG/session.in"
-    e2e_in_eng_wine "$E2E_WINE" "$SESSION_EXE" "$SERVICE_URL" "$ACCESS_KEY" \
+    : >"$E2E_LOG/session.out"
+    e2e_in_eng_wine "$E2E_WINE" "$SESSION_EXE" "${CLIENT_URL:-$SERVICE_URL}" "$ACCESS_KEY" \
         <"$E2E_LOG/session.in" >"$E2E_LOG/session.out" 2>"$E2E_LOG/session.err" &
     SESSION_PID=$!
     E2E_PIDS+=("$SESSION_PID")

@@ -2,7 +2,8 @@
 # with xdotool, as an engineer would: type the access key, press 取网段 (get networks), choose
 # "ALL" in the target-network list, press 连接 (connect); later 断开 (disconnect). The client runs
 # without a settings file, like a first run, with its built-in base URL http://127.0.0.1:18650,
-# where the service listens inside the engineer's namespace. Sourced by run.sh and benchmark.sh.
+# where the service listens inside the engineer's namespace; with CLIENT_URL set, a settings file
+# that names only that base URL. Sourced by run.sh and benchmark.sh.
 # Where the window's parts are: tools/client-window.sh.
 
 source "$E2E_ROOT/tools/client-window.sh"
@@ -36,6 +37,10 @@ client_threads() { ls "/proc/$(client_process)/task" 2>/dev/null | wc -l; }
 
 client_start() {
     rm -rf "$E2E_PREFIX"/drive_c/users/*/AppData/Roaming/Ostrevane
+    if [[ -n ${CLIENT_URL:-} ]]; then
+        local folder="$E2E_PREFIX/drive_c/users/$(id -un)/AppData/Roaming/Ostrevane"
+        mkdir -p "$folder" && printf '{"serverUrl":"%s"}' "$CLIENT_URL" >"$folder/Client.settings.json"
+    fi
     ( cd "$E2E_LOG" && exec ip netns exec "$NS_ENG" env WINEPREFIX="$E2E_PREFIX" WINEDEBUG=-all \
         DISPLAY="$E2E_DISPLAY" OSTREVANE_DIVERT_HARNESS="127.0.0.1:$BRIDGE_PORT" "$E2E_WINE" "$CLIENT_EXE" ) \
         >"$E2E_LOG/client.out" 2>&1 </dev/null &

@@ -33,8 +33,9 @@ ACCESS_KEY=OVK-E2E-4D2B-90A7-31C6
 
 E2E_PIDS=()
 E2E_LOG=""
-SERVICE_URL=""
+SERVICE_URL=""     # as the service names itself: http://127.0.0.1:PORT, or https:// in TLS mode
 SERVICE_PORT=""
+E2E_CA=""          # in TLS mode: the test CA that the admin calls and the client's prefix trust
 BRIDGE_PORT=""
 E2E_DISPLAY=""
 
@@ -82,6 +83,19 @@ e2e_start() {
     ip netns exec "$netns" "$@" >"$E2E_LOG/$name.out" 2>"$E2E_LOG/$name.err" </dev/null &
     E2E_PIDS+=($!)
     eval "PID_${name//-/_}=$!"
+}
+
+# e2e_stop NAME: stops what e2e_start NAME started; its output stays as NAME.1.out and NAME.1.err.
+e2e_stop() {
+    local var="PID_${1//-/_}" i
+    local pid=${!var:-}
+    stop_pid "$pid"
+    for i in "${!E2E_PIDS[@]}"; do
+        [[ ${E2E_PIDS[i]} == "$pid" ]] && unset 'E2E_PIDS[i]'
+    done
+    E2E_PIDS=("${E2E_PIDS[@]}")
+    mv -f "$E2E_LOG/$1.out" "$E2E_LOG/$1.1.out" 2>/dev/null
+    mv -f "$E2E_LOG/$1.err" "$E2E_LOG/$1.1.err" 2>/dev/null
 }
 
 e2e_wine_env() {
@@ -155,7 +169,13 @@ e2e_start_service() {
         --scenario "$E2E_ROOT/tools/e2e/scenario.json" --site "tun:$TUN_SITE@$NS_SITE" "$@"
     line=$(wait_line "$E2E_LOG/service.out" '^ready ' 15) || return 1
     SERVICE_PORT=${line##*port=}
-    SERVICE_URL="http://127.0.0.1:$SERVICE_PORT"
+    read -r _ SERVICE_URL _ <<<"$line"
+}
+
+# The client's prefix trusts the test CA, or no longer does (the trust stays in the prefix).
+e2e_trust_ca() {
+    e2e_in_eng_wine timeout 120 "$E2E_ROOT/tools/tls/wine-trust-ca.sh" "$@" \
+        --tool "$E2E_BUILD/tls/trust-root.exe" "$E2E_CA" >/dev/null 2>&1
 }
 
 e2e_start_bridge() {
@@ -199,10 +219,11 @@ e2e_in_eng() { ip netns exec "$NS_ENG" "$@"; }
 
 # e2e_admin METHOD PATH [JSON]: a call of the service's admin API; prints the answer.
 e2e_admin() {
+    local tls=(); [[ -n $E2E_CA ]] && tls=(--cacert "$E2E_CA")
     if [[ $# -ge 3 ]]; then
-        e2e_in_eng curl -s --max-time 10 -X "$1" -H 'Content-Type: application/json' -d "$3" "$SERVICE_URL$2"
+        e2e_in_eng curl -s "${tls[@]}" --max-time 10 -X "$1" -H 'Content-Type: application/json' -d "$3" "$SERVICE_URL$2"
     else
-        e2e_in_eng curl -s --max-time 10 -X "$1" "$SERVICE_URL$2"
+        e2e_in_eng curl -s "${tls[@]}" --max-time 10 -X "$1" "$SERVICE_URL$2"
     fi
 }
 

@@ -27,6 +27,7 @@ source "$E2E_ROOT/tools/e2e/client_$CLIENT.sh" 2>/dev/null || { echo "e2e: unkno
 
 PASSED=0
 FAILED=0
+CA_TRUSTED=0
 BIG_FILE=file10m.bin
 SMALL_FILE=file1m.bin
 
@@ -43,6 +44,7 @@ finish() {
     local status=$?
     trap - EXIT INT TERM
     client_stop
+    (( CA_TRUSTED )) && e2e_trust_ca --remove
     e2e_cleanup
     if (( FAILED == 0 && status == 0 && KEEP_LOGS == 0 )); then
         rm -rf "$E2E_LOG"
@@ -137,6 +139,30 @@ sys.exit(0 if found == wanted else 1)
 EOF
 }
 
+# relay_dropped_during_transfer LABEL: the relay dropped (close-relays fault) while curl fetches
+# the 10 MB file; the tunnel comes back by itself over a new relay, and new TCP flows and ping work
+# (the interrupted transfer itself ends: flows from before a reconnection are not translated back).
+relay_dropped_during_transfer() {
+    local before transfer transfer_status sessions
+    before=$(upgrades)
+    e2e_in_eng curl -sS --max-time 30 --speed-limit 1 --speed-time 6 --limit-rate 2M \
+        -o "$E2E_LOG/interrupted.bin" "http://$HOST_DIRECT:$HTTP_PORT/$BIG_FILE" 2>"$E2E_LOG/interrupted.err" &
+    transfer=$!
+    # In the middle of the transfer: a megabyte has arrived (of ten, at 2 MB/s).
+    e2e_wait_for 20 file_holds "$E2E_LOG/interrupted.bin" 1048576 ||
+        echo "the interrupted transfer$1 had not got under way" >>"$E2E_LOG/checks.txt"
+    sessions=$(live_sessions)
+    e2e_admin POST /admin/fault '{"name": "close-relays"}' >>"$E2E_LOG/checks.txt"
+    check "the relay went down$1" e2e_wait_for 5 relay_ended "$sessions"
+    check "the tunnel comes back online by itself$1" wait_online 30
+    check "the client reconnected over a new relay$1" test "$(upgrades)" -gt "$before"
+    wait "$transfer"; transfer_status=$?
+    echo "interrupted transfer$1: curl exit $transfer_status, $(stat -c %s "$E2E_LOG/interrupted.bin" 2>/dev/null || echo 0) bytes" \
+        | tee -a "$E2E_LOG/checks.txt"
+    check "new TCP flows work after the reconnection$1" fetch "$HOST_REMAPPED" "$SMALL_FILE"
+    check "ping works after the reconnection$1" pings "$HOST_DIRECT"
+}
+
 connection_ended() {
     [[ $(e2e_state "[(c['ended'], c['endReason'], c['liveRelays']) for c in s['connections'] if c['connectionId'] == '$CONNECTION_ID']") \
         == "[(True, '本地客户端断开连接', 0)]" ]]
@@ -191,23 +217,7 @@ check "the UDP datagrams took the UDP path" udp_took udp 40 "$udp0" "$ws0"
 
 # --- relay dropped in the middle of a transfer -------------------------------------------------
 e2e_log "relay dropped during a transfer"
-before=$(upgrades)
-e2e_in_eng curl -sS --max-time 30 --speed-limit 1 --speed-time 6 --limit-rate 2M \
-    -o "$E2E_LOG/interrupted.bin" "http://$HOST_DIRECT:$HTTP_PORT/$BIG_FILE" 2>"$E2E_LOG/interrupted.err" &
-transfer=$!
-# In the middle of the transfer: a megabyte has arrived (of ten, at 2 MB/s).
-e2e_wait_for 20 file_holds "$E2E_LOG/interrupted.bin" 1048576 ||
-    echo "the interrupted transfer had not got under way" >>"$E2E_LOG/checks.txt"
-sessions=$(live_sessions)
-e2e_admin POST /admin/fault '{"name": "close-relays"}' >>"$E2E_LOG/checks.txt"
-check "the relay went down" e2e_wait_for 5 relay_ended "$sessions"
-check "the tunnel comes back online by itself" wait_online 30
-check "the client reconnected over a new relay" test "$(upgrades)" -gt "$before"
-wait "$transfer"; transfer_status=$?
-echo "interrupted transfer: curl exit $transfer_status, $(stat -c %s "$E2E_LOG/interrupted.bin" 2>/dev/null || echo 0) bytes" \
-    | tee -a "$E2E_LOG/checks.txt"
-check "new TCP flows work after the reconnection" fetch "$HOST_REMAPPED" "$SMALL_FILE"
-check "ping works after the reconnection" pings "$HOST_DIRECT"
+relay_dropped_during_transfer ""
 check "UDP works after the reconnection" udp_echo "$HOST_DIRECT" 10
 
 # --- UDP over the WebSocket when the relay ignores hellos -------------------------------------
@@ -231,6 +241,41 @@ check "the service saw the disconnect" e2e_wait_for 10 connection_ended
 check "no proxy entry of the session is left" proxy_is '<local>'
 check "the settings file holds no session" settings_cleared
 client_after_disconnect_checks
+
+# --- the same client over https and wss --------------------------------------------------------
+# The service again, in TLS mode with a throw-away certificate for localhost and 127.0.0.1, whose
+# CA the client's prefix trusts for the time of the run. The client is given the base URL
+# https://localhost:PORT (Wine matches a certificate's DNS names only). With the encrypted relay
+# no UDP path is negotiated: every packet, UDP included, travels in the wss relay.
+e2e_log "the service in TLS mode, the client over https and wss"
+e2e_stop service
+"$E2E_ROOT/tools/tls/make-test-pki.sh" "$E2E_LOG/pki" >/dev/null || { echo "e2e: no test PKI" >&2; exit 1; }
+E2E_CA="$E2E_LOG/pki/ca.pem"
+e2e_trust_ca && CA_TRUSTED=1
+check "the client's Wine prefix trusts the test CA" test "$CA_TRUSTED" -eq 1
+e2e_start_service --tls-cert "$E2E_LOG/pki/server.pem" --tls-key "$E2E_LOG/pki/server.key" ||
+    { echo "e2e: the reference service did not start in TLS mode" >&2; cat "$E2E_LOG/service.err" >&2; exit 1; }
+CLIENT_URL="https://localhost:$SERVICE_PORT"
+client_start
+failed_before=$FAILED
+check "the client connects over https and wss and comes online" client_connect
+if (( FAILED == failed_before )); then
+    CONNECTION_ID=$(current_connection)
+    check "the service holds a live wss relay for the connection $CONNECTION_ID" wait_online 10
+    check "ping $HOST_REMAPPED over wss" pings "$HOST_REMAPPED"
+    check "curl of a 10 MB file from $HOST_REMAPPED over wss, checksum equal" fetch "$HOST_REMAPPED" "$BIG_FILE"
+    udp0=$(counter fromClient.udp); ws0=$(counter fromClient.ws)
+    check "UDP echo from $HOST_DIRECT over wss" udp_echo "$HOST_DIRECT" 20
+    check "the UDP datagrams took the wss relay" udp_took ws 20 "$udp0" "$ws0"
+    check "no UDP hello reached the relay" test "$(e2e_state "s['udp']['stats'].get('hellos', 0)")" -eq 0
+    e2e_log "relay dropped during a transfer over wss"
+    relay_dropped_during_transfer " (wss)"
+    check "the client disconnects over https" client_disconnect
+    check "the service saw the disconnect over https" e2e_wait_for 10 connection_ended
+fi
+client_stop
+e2e_trust_ca --remove && CA_TRUSTED=0
+check "the prefix no longer trusts the test CA" test "$CA_TRUSTED" -eq 0
 
 echo "e2e: $PASSED passed, $FAILED failed"
 (( FAILED == 0 ))
