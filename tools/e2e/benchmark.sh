@@ -1,8 +1,9 @@
 #!/bin/bash
 # Benchmark (not a test): TCP throughput and ping round-trip time between the engineer's and the
-# site's namespaces, once through the tunnel (client under Wine, relay, reference service, TUN
-# site; set-up in lib.sh) and once over a direct veth pair between the same two namespaces, with
-# the ratios. Also the CPU seconds each part of the tunnel spent during the tunnel's transfers.
+# site's namespaces, through the tunnel (client under Wine, relay, reference service, TUN site;
+# set-up in lib.sh) over ws:// and then over wss:// (the service in TLS mode), and over a direct
+# veth pair between the same two namespaces, with the ratios. Also the CPU seconds each part of
+# the tunnel spent during the ws:// tunnel's transfers.
 #
 # Usage: tools/e2e/benchmark.sh [--client session|window] [--seconds N]
 # Needs root and the Windows build; uses iperf3 and ping. Everything measured runs at nice -10 so
@@ -30,9 +31,11 @@ VETH_SITE=ove-site-v
 DIRECT_SITE=10.99.0.2
 IPERF_PORT=5201
 
+CA_TRUSTED=0
 finish() {
     trap - EXIT INT TERM
     client_stop
+    (( CA_TRUSTED )) && e2e_trust_ca --remove
     e2e_cleanup
     rm -rf "$E2E_LOG"
 }
@@ -112,6 +115,28 @@ cpu_add
 up_direct=$(iperf "$DIRECT_SITE")
 down_direct=$(iperf "$DIRECT_SITE" -R)
 
+# The same tunnel over wss://: the service again in TLS mode, its test CA trusted by the client's
+# prefix for the run, the client given https://localhost:PORT.
+e2e_log "the same over wss"
+client_disconnect >/dev/null 2>&1
+client_stop
+e2e_stop service
+"$E2E_ROOT/tools/tls/make-test-pki.sh" "$E2E_LOG/pki" >/dev/null || fail "no test PKI"
+E2E_CA="$E2E_LOG/pki/ca.pem"
+e2e_trust_ca && CA_TRUSTED=1 || fail "the client's prefix does not trust the test CA"
+e2e_start_service --tls-cert "$E2E_LOG/pki/server.pem" --tls-key "$E2E_LOG/pki/server.key" ||
+    fail "the reference service did not start in TLS mode"
+CLIENT_URL="https://localhost:$SERVICE_PORT"
+client_start
+client_connect || fail "the client did not come online over wss"
+for pid in $(ip netns pids "$NS_ENG"); do
+    for task in /proc/"$pid"/task/*; do renice -n -10 -p "${task##*/}" >/dev/null 2>&1; done
+done
+sleep 2
+rtt_secure=$(rtt "$HOST_DIRECT")
+up_secure=$(iperf "$HOST_DIRECT")
+down_secure=$(iperf "$HOST_DIRECT" -R)
+
 ticks=$(getconf CLK_TCK)
 echo
 echo "Ostrevane tunnel benchmark ($(date -u +%Y-%m-%dT%H:%MZ), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg), client: $CLIENT)"
@@ -123,8 +148,13 @@ printf '%-44s %12s\n' "ping round trip to the remapped device (ms)" "$rtt_tunnel
 printf '%-44s %12s\n' "round trip added by the tunnel (ms)" \
     "$("$E2E_PYTHON" -c "print('%.3f' % (float('$rtt_tunnel') - float('$rtt_direct')))")"
 echo
+printf '%-44s %12s %12s %10s\n' "measure" "wss tunnel" "ws tunnel" "wss/ws"
+printf '%-44s %12s %12s %10s\n' "TCP engineer -> site (MB/s)" "$up_secure" "$up_tunnel" "$(ratio "$up_secure" "$up_tunnel")"
+printf '%-44s %12s %12s %10s\n' "TCP site -> engineer (MB/s)" "$down_secure" "$down_tunnel" "$(ratio "$down_secure" "$down_tunnel")"
+printf '%-44s %12s %12s %10s\n' "ping round trip, average (ms)" "$rtt_secure" "$rtt_tunnel" "$(ratio "$rtt_secure" "$rtt_tunnel")"
+echo
 megabytes=$("$E2E_PYTHON" -c "print(($up_tunnel + $down_tunnel) * $SECONDS_PER_RUN)")
-echo "CPU spent during the two tunnel transfers ($((2 * SECONDS_PER_RUN)) s of wall time, $megabytes MB):"
+echo "CPU spent during the two ws:// tunnel transfers ($((2 * SECONDS_PER_RUN)) s of wall time, $megabytes MB):"
 printf '  %-12s %10s %12s\n' part seconds "ms per MB"
 for name in client wineserver bridge service; do
     "$E2E_PYTHON" -c "t=${CPU_SPENT[$name]:-0}/$ticks; print('  %-12s %10.1f %12.0f' % ('$name', t, 1000*t/max($megabytes, 0.001)))"
