@@ -27,9 +27,10 @@ public:
     ~WebSocketRelay();  // closes the socket and ends this relay's Winsock use
 
     // Connects and performs the upgrade handshake (8 s time-outs while it runs; no receive
-    // time-out afterwards). For wss:// the TLS handshake and the check of the server's certificate
-    // come first, and a refused certificate fails before anything else is sent. Throws std::runtime_error with a fixed English text on every failure,
-    // leaving the relay closed. Anything left of an earlier connection is closed first.
+    // time-out afterwards). For wss:// the TLS handshake and the check of the server's
+    // certificate come first, and a refused certificate fails before anything else is sent.
+    // Throws std::runtime_error with a fixed English text on every failure, leaving the relay
+    // closed. Anything left of an earlier connection is closed first.
     void Connect();
 
     // One whole binary message. Pings met on the way are answered with pongs. False when the
