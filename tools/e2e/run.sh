@@ -145,6 +145,7 @@ EOF
 relay_dropped_during_transfer() {
     local before transfer transfer_status sessions
     before=$(upgrades)
+    rm -f "$E2E_LOG/interrupted.bin"  # an earlier transfer's file would pass for this one's progress
     e2e_in_eng curl -sS --max-time 30 --speed-limit 1 --speed-time 6 --limit-rate 2M \
         -o "$E2E_LOG/interrupted.bin" "http://$HOST_DIRECT:$HTTP_PORT/$BIG_FILE" 2>"$E2E_LOG/interrupted.err" &
     transfer=$!
