@@ -67,10 +67,13 @@ protected:
         if (original_) {
             WriteProxyOverride(*original_);
         } else {
-            UniqueRegistryKey key;
-            if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
-                RegDeleteValueW(key.get(), L"ProxyOverride");
-            }
+            DeleteProxyOverride();
+        }
+    }
+    static void DeleteProxyOverride() {
+        UniqueRegistryKey key;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+            RegDeleteValueW(key.get(), L"ProxyOverride");
         }
     }
     static std::optional<std::wstring> ReadRaw() {
@@ -117,7 +120,8 @@ TEST_F(ProxyRegistryTest, AddWithoutPatternsTouchesNothing) {
 }
 
 TEST_F(ProxyRegistryTest, AddCreatesTheValueWhenAbsent) {
-    TearDown();  // no value at all
+    DeleteProxyOverride();  // whatever the prefix held before, no value at all
+    ASSERT_FALSE(ReadRaw().has_value());
     EXPECT_EQ(AddProxyBypass({L"10.0.0.0/8"}), L"已加入系统代理旁路：10.*");
     EXPECT_EQ(ReadProxyOverride(), L"10.*");
 }
