@@ -2,28 +2,17 @@
 
 #include <algorithm>
 
+#include "remote_desktop/toml_string.h"
 #include "settings/text_utils.h"
 
 namespace ostrevane {
 namespace {
 
 std::wstring QuotedLine(const wchar_t* key, const std::wstring& value) {
-    return std::wstring(key) + L" = '" + EscapeTomlText(value) + L"'\n";
+    return std::wstring(key) + L" = " + EscapeTomlText(value) + L"\n";
 }
 
 }  // namespace
-
-std::wstring EscapeTomlText(const std::wstring& text) {
-    std::wstring escaped;
-    escaped.reserve(text.size());
-    for (wchar_t c : text) {
-        if (c == L'\\' || c == L'\'') {
-            escaped.push_back(L'\\');
-        }
-        escaped.push_back(c);
-    }
-    return escaped;
-}
 
 std::optional<std::string> RustDeskConfigText(const JsonValue& server) {
     const std::wstring rendezvous = JsonStringOr(server, L"rendezvousServer");

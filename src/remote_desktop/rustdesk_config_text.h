@@ -11,9 +11,6 @@
 
 namespace ostrevane {
 
-// Every backslash and every apostrophe gets one backslash in front of it; nothing else changes.
-std::wstring EscapeTomlText(const std::wstring& text);
-
 // The UTF-8 file text (line feeds only, no byte-order mark); nothing when the description
 // names no rendezvous server. Members of another JSON type than string count as empty.
 std::optional<std::string> RustDeskConfigText(const JsonValue& server);

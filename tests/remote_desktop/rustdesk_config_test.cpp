@@ -15,6 +15,7 @@
 #include "platform/file_io.h"
 #include "platform/paths.h"
 #include "remote_desktop/rustdesk_config_text.h"
+#include "remote_desktop/toml_string.h"
 #include "settings/json_parser.h"
 #include "support/file_snapshot.h"
 #include "support/test_files.h"
@@ -51,13 +52,18 @@ const wchar_t kFullServer[] =
     LR"({"rendezvousServer":"rs.example:21116","relayServer":"relay.example:21117","key":"PUBKEY=",)"
     LR"("apiServer":"http://api.example:21114","windowsDownloadUrl":"/x.exe"})";
 
-TEST(EscapeTomlText, BackslashesAndApostrophesGetABackslash) {
-    EXPECT_EQ(EscapeTomlText(L""), L"");
-    EXPECT_EQ(EscapeTomlText(L"plain text: 1.2.3.4"), L"plain text: 1.2.3.4");
-    EXPECT_EQ(EscapeTomlText(L"it's"), L"it\\'s");
-    EXPECT_EQ(EscapeTomlText(L"C:\\dir\\"), L"C:\\\\dir\\\\");
-    EXPECT_EQ(EscapeTomlText(L"\\'"), L"\\\\\\'");
-    EXPECT_EQ(EscapeTomlText(L"\"quoted\"\t\n中文"), L"\"quoted\"\t\n中文");
+TEST(EscapeTomlText, PlainValuesKeepTheLiteralForm) {
+    EXPECT_EQ(EscapeTomlText(L""), L"''");
+    EXPECT_EQ(EscapeTomlText(L"plain text: 1.2.3.4"), L"'plain text: 1.2.3.4'");
+    EXPECT_EQ(EscapeTomlText(L"C:\\dir\\"), L"'C:\\dir\\'") << "a literal string takes backslashes as they are";
+    EXPECT_EQ(EscapeTomlText(L"\"quoted\"\t中文"), L"'\"quoted\"\t中文'");
+}
+
+TEST(EscapeTomlText, ApostrophesAndControlCharactersNeedABasicString) {
+    EXPECT_EQ(EscapeTomlText(L"it's"), L"\"it's\"");
+    EXPECT_EQ(EscapeTomlText(L"'\\\"\n\r\t\b\f"), L"\"'\\\\\\\"\\n\\r\\t\\b\\f\"");
+    EXPECT_EQ(EscapeTomlText(std::wstring(L"a\0b\x1F\x7F", 5)), L"\"a\\u0000b\\u001F\\u007F\"");
+    EXPECT_EQ(EscapeTomlText(L"line\nkey = 'x'"), L"\"line\\nkey = 'x'\"") << "a line break must not add a key";
 }
 
 TEST(RustDeskConfigText, FullDescriptionGivesSevenLines) {
@@ -87,8 +93,8 @@ TEST(RustDeskConfigText, ValuesAreEscapedAndWrittenAsUtf8) {
         RustDeskConfigText(Server(LR"({"rendezvousServer":"it's","relayServer":"a\\b","key":"中","apiServer":"'"})"))
             .value();
     EXPECT_EQ(text,
-              "rendezvous_server = 'it\\'s'\n\n[options]\ncustom-rendezvous-server = 'it\\'s'\n"
-              "relay-server = 'a\\\\b'\nkey = '\xE4\xB8\xAD'\napi-server = '\\''\n");
+              "rendezvous_server = \"it's\"\n\n[options]\ncustom-rendezvous-server = \"it's\"\n"
+              "relay-server = 'a\\b'\nkey = '\xE4\xB8\xAD'\napi-server = \"'\"\n");
     EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
