@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "app/runtime_cache.h"
 #include "app/window_layout.h"
+#include "control/proxy_bypass.h"
 #include "tunnel/tunnel_engine.h"
 
 namespace ostrevane {
@@ -28,6 +29,10 @@ int RunClient(HINSTANCE instance, int showCommand) {
     InitializeLogFile();
     WriteLogLine(L"Ostrevane.Client starting. Log file: " + LogFilePath());
     PrepareDriverRuntime();
+    // Bypass entries that an earlier run added and could not take out (it crashed or was killed).
+    if (const std::wstring leftover = RemoveProxyBypass(); !leftover.empty()) {
+        WriteLogLine(leftover);
+    }
 
     MainWindow record;
     record.engine = std::make_unique<TunnelEngine>();

@@ -3,48 +3,36 @@
 #include <windows.h>
 
 #include "control/proxy_bypass_patterns.h"
-#include "platform/unique_handle.h"
 #include "settings/text_utils.h"
 
 namespace ostrevane {
+namespace {
 
-std::wstring ReadProxyOverride() {
-    UniqueRegistryKey key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
-        return {};
+bool WriteProxyBypassRecord(const std::vector<std::wstring>& entries) {
+    if (entries.empty()) {
+        return DeleteRegistryValue(HKEY_CURRENT_USER, kClientRegistryKey, kProxyBypassRecordValue);
     }
-    DWORD type = 0;
-    DWORD size = 0;
-    if (RegQueryValueExW(key.get(), L"ProxyOverride", nullptr, &type, nullptr, &size) != ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ) || size == 0) {
-        return {};
-    }
-    std::wstring value(size / sizeof(wchar_t), L'\0');
-    DWORD readSize = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-    if (value.empty() || RegQueryValueExW(key.get(), L"ProxyOverride", nullptr, &type,
-                                          reinterpret_cast<BYTE*>(value.data()), &readSize) != ERROR_SUCCESS) {
-        return {};
-    }
-    value.resize(readSize / sizeof(wchar_t));
-    while (!value.empty() && value.back() == L'\0') {
-        value.pop_back();
-    }
-    return value;
+    return WriteRegistryText(HKEY_CURRENT_USER, kClientRegistryKey, kProxyBypassRecordValue, JoinLines(entries, L";"));
 }
 
-void WriteProxyOverride(const std::wstring& value) {
-    {
-        UniqueRegistryKey key;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettingsKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
-            return;
-        }
-        RegSetValueExW(key.get(), L"ProxyOverride", 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}  // namespace
+
+RegistryText ReadProxyOverrideValue() { return ReadRegistryText(HKEY_CURRENT_USER, kInternetSettingsKey, L"ProxyOverride"); }
+
+std::wstring ReadProxyOverride() { return ReadProxyOverrideValue().text; }
+
+bool WriteProxyOverride(const std::wstring& value) {
+    if (!WriteRegistryText(HKEY_CURRENT_USER, kInternetSettingsKey, L"ProxyOverride", value)) {
+        return false;
     }
     DWORD_PTR ignored = 0;
     SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(kInternetSettingsKey),
                         SMTO_ABORTIFHUNG, 1500, &ignored);
+    return true;
+}
+
+std::vector<std::wstring> ReadProxyBypassRecord() {
+    return SplitProxyOverride(ReadRegistryText(HKEY_CURRENT_USER, kClientRegistryKey, kProxyBypassRecordValue).text);
 }
 
 std::wstring AddProxyBypass(const std::vector<std::wstring>& routes) {
@@ -52,24 +40,40 @@ std::wstring AddProxyBypass(const std::vector<std::wstring>& routes) {
     if (patterns.empty()) {
         return {};
     }
-    const ProxyOverrideChange change = MergeBypassPatterns(SplitProxyOverride(ReadProxyOverride()), patterns);
+    const RegistryText current = ReadProxyOverrideValue();
+    if (current.state == RegistryTextState::Unreadable) {
+        return kProxyOverrideUnreadable;
+    }
+    const ProxyOverrideChange change = MergeBypassPatterns(SplitProxyOverride(current.text), patterns);
     if (change.changed) {
-        WriteProxyOverride(JoinLines(change.entries, L";"));
+        // Recorded before they are written: a crash in between leaves nothing unrecorded behind.
+        const std::vector<std::wstring> recorded = ReadProxyBypassRecord();
+        if (!WriteProxyBypassRecord(MergeBypassPatterns(recorded, change.affected).entries)) {
+            return kProxyOverrideUnwritable;
+        }
+        if (!WriteProxyOverride(JoinLines(change.entries, L";"))) {
+            WriteProxyBypassRecord(recorded);
+            return kProxyOverrideUnwritable;
+        }
     }
     return L"已加入系统代理旁路：" + JoinLines(patterns, L";");
 }
 
-std::wstring RemoveProxyBypass(const std::vector<std::wstring>& routes) {
-    const std::vector<std::wstring> patterns = BypassPatternsForRoutes(routes);
-    if (patterns.empty()) {
+std::wstring RemoveProxyBypass() {
+    const std::vector<std::wstring> recorded = ReadProxyBypassRecord();
+    if (recorded.empty()) {
         return {};
     }
-    const ProxyOverrideChange change = RemoveBypassPatterns(SplitProxyOverride(ReadProxyOverride()), patterns);
-    if (!change.changed) {
-        return {};
+    const RegistryText current = ReadProxyOverrideValue();
+    if (current.state == RegistryTextState::Unreadable) {
+        return kProxyOverrideUnreadable;
     }
-    WriteProxyOverride(JoinLines(change.entries, L";"));
-    return L"已移除系统代理旁路：" + JoinLines(patterns, L";");
+    const ProxyOverrideChange change = RemoveBypassPatterns(SplitProxyOverride(current.text), recorded);
+    if (change.changed && !WriteProxyOverride(JoinLines(change.entries, L";"))) {
+        return kProxyOverrideUnwritable;
+    }
+    WriteProxyBypassRecord({});
+    return change.changed ? L"已移除系统代理旁路：" + JoinLines(change.affected, L";") : std::wstring{};
 }
 
 }  // namespace ostrevane

@@ -87,10 +87,12 @@ std::vector<std::wstring> SplitProxyOverride(const std::wstring& value) {
 
 ProxyOverrideChange MergeBypassPatterns(const std::vector<std::wstring>& entries,
                                         const std::vector<std::wstring>& patterns) {
-    ProxyOverrideChange result{entries, false};
+    ProxyOverrideChange result;
+    result.entries = entries;
     for (const std::wstring& pattern : patterns) {
         if (!ContainsIgnoringCase(result.entries, pattern)) {
             result.entries.push_back(pattern);
+            result.affected.push_back(pattern);
             result.changed = true;
         }
     }
@@ -101,11 +103,9 @@ ProxyOverrideChange RemoveBypassPatterns(const std::vector<std::wstring>& entrie
                                          const std::vector<std::wstring>& patterns) {
     ProxyOverrideChange result;
     for (const std::wstring& entry : entries) {
-        if (!ContainsIgnoringCase(patterns, entry)) {
-            result.entries.push_back(entry);
-        }
+        (ContainsIgnoringCase(patterns, entry) ? result.affected : result.entries).push_back(entry);
     }
-    result.changed = result.entries.size() != entries.size();
+    result.changed = !result.affected.empty();
     return result;
 }
 

@@ -28,6 +28,7 @@ std::vector<std::wstring> SplitProxyOverride(const std::wstring& value);
 
 struct ProxyOverrideChange {
     std::vector<std::wstring> entries;  // the new list
+    std::vector<std::wstring> affected; // the patterns appended, or the entries taken out
     bool changed = false;               // whether the value must be written
 };
 
@@ -36,6 +37,7 @@ ProxyOverrideChange MergeBypassPatterns(const std::vector<std::wstring>& entries
                                         const std::vector<std::wstring>& patterns);
 
 // Removes every entry equal to one of the patterns (without regard to case); the rest keep their order.
+// Given the entries the client itself added, this leaves the user's own entries alone.
 ProxyOverrideChange RemoveBypassPatterns(const std::vector<std::wstring>& entries,
                                          const std::vector<std::wstring>& patterns);
 

@@ -30,7 +30,7 @@ std::wstring EndSession(ClientState& state, TunnelEngine* engine) {
         const ApiEnvelope reply = ReportDisconnect(state, kReasonClientDisconnected);
         message += reply.success ? L"\r\n远程调试会话已断开。" : L"\r\n会话断开上报失败：" + reply.message;
     }
-    const std::wstring bypass = RemoveProxyBypass(SplitNetworkList(state.routesText));
+    const std::wstring bypass = RemoveProxyBypass();
     if (!bypass.empty()) {
         message += L"\r\n" + bypass;
     }
@@ -61,7 +61,7 @@ void RunFailureCleanUp(ClientState& snapshot, EngineSlot engine) noexcept {
         }
     }
     try {
-        RemoveProxyBypass(SplitNetworkList(snapshot.routesText));  // a failed start leaves no stale entries
+        RemoveProxyBypass();  // a failed start leaves no stale entries
         ClearSessionFields(snapshot);
         SaveClientState(snapshot);
     } catch (...) {

@@ -24,7 +24,7 @@ std::wstring EndSession(ClientState& state, TunnelEngine* engine);
 void DisconnectOperation(ClientState& snapshot, EngineSlot engine, std::wstring& message);
 
 // After an operation failed with an exception: stop the tunnel, report a held connection as a
-// failed start (a failing report is ignored), remove the routes' proxy bypass, clear the session
+// failed start (a failing report is ignored), remove the bypass entries it added, clear the session
 // fields and save. Never throws.
 void RunFailureCleanUp(ClientState& snapshot, EngineSlot engine) noexcept;
 

@@ -5,6 +5,7 @@
 #include <regex>
 
 #include "app/control_table.h"
+#include "control/proxy_bypass.h"
 #include "platform/paths.h"
 #include "settings/settings_file.h"
 #include "settings/text_utils.h"
@@ -107,6 +108,20 @@ TEST(ClientProcessTest, AFirstStartShowsTheDefaultsAndLogsTheStartLineFirst) {
         << content;
     EXPECT_TRUE(EqualsIgnoringCase(Utf8ToWide(first[1].str()), logs[0])) << first[1].str();
     EXPECT_FALSE(ReadFileBytes(SettingsFilePath())) << "starting and closing writes no settings file";
+}
+
+TEST(ClientProcessTest, AStartAfterACrashTakesOutTheBypassEntriesTheEarlierRunAdded) {
+    SettingsFileGuard settings;
+    ProxyOverrideGuard proxy(L"*.local;192.168.1.*;10.20.*");
+    // As an earlier run leaves it when it dies during a session: 10.20.* was its own.
+    ASSERT_TRUE(WriteRegistryText(HKEY_CURRENT_USER, kClientRegistryKey, kProxyBypassRecordValue, L"10.20.*"));
+    ClientProcess client(ClientExecutable(), RunDirectory());
+    ASSERT_TRUE(client.started());
+    ASSERT_NE(client.WaitForWindow(seconds(30)), nullptr);
+    EXPECT_EQ(ReadProxyOverride(), L"*.local;192.168.1.*") << "the user's own 192.168.1.* stays";
+    EXPECT_TRUE(ReadProxyBypassRecord().empty());
+    client.Close();
+    EXPECT_EQ(client.WaitForExit(seconds(20)), std::optional<DWORD>(0));
 }
 
 TEST(ClientProcessTest, ClosingDuringASlowWorkerStopsTheTunnelFirstAndEndsAfterTheWorker) {

@@ -152,6 +152,7 @@ TEST_F(ControlOperationsTest, ConnectEndsTheEarlierSessionFirst) {
 
 TEST_F(ControlOperationsTest, AFailedTunnelStartIsReportedOnceAndCleanedUp) {
     SetDllDirectoryW(GenuineDivertDirectory().c_str());  // the genuine library cannot open its driver here
+    WriteProxyOverride(L"*.local;10.20.*");  // the user's own entry, equal to a route's pattern
     state_.targetNetwork = L"ALL";
     std::string error;
     try {
@@ -162,7 +163,7 @@ TEST_F(ControlOperationsTest, AFailedTunnelStartIsReportedOnceAndCleanedUp) {
     EXPECT_EQ(error.rfind("WinDivertOpen failed for filter: outbound and ip", 0), 0u) << error;
     ASSERT_FALSE(state_.connectionId.empty());
     const std::string connectionId = WideToUtf8(state_.connectionId);
-    EXPECT_EQ(ReadProxyOverride(), L"*.local;192.168.1.*;10.20.*");
+    EXPECT_EQ(ReadProxyOverride(), L"*.local;10.20.*;192.168.1.*");
 
     RunFailureCleanUp(state_, &engine_);
     const auto reports = RequestsTo("/api/connections/");
@@ -172,7 +173,7 @@ TEST_F(ControlOperationsTest, AFailedTunnelStartIsReportedOnceAndCleanedUp) {
     EXPECT_EQ(state_.connectionId, L"");
     EXPECT_EQ(state_.assignedAddress, L"");
     EXPECT_EQ(state_.routesText, L"");
-    EXPECT_EQ(ReadProxyOverride(), L"*.local") << "a failed start leaves no stale bypass entries";
+    EXPECT_EQ(ReadProxyOverride(), L"*.local;10.20.*") << "a failed start leaves no stale bypass entries";
     const ClientState saved = SavedState();
     EXPECT_EQ(saved.connectionId, L"");
     EXPECT_EQ(saved.targetNetwork, L"ALL") << "the clean-up leaves the target network alone";
@@ -183,7 +184,8 @@ TEST_F(ControlOperationsTest, TheCleanUpSurvivesAnUnreachableService) {
     state_.serverUrl = L"http://127.0.0.1:9";
     state_.connectionId = L"c-lost";
     state_.routesText = L"10.20.0.0/16";
-    WriteProxyOverride(L"*.local;10.20.*");
+    WriteProxyOverride(L"*.local");
+    AddProxyBypass({state_.routesText});
     RunFailureCleanUp(state_, &engine_);
     EXPECT_EQ(state_.connectionId, L"");
     EXPECT_EQ(SavedState().connectionId, L"");
@@ -208,6 +210,24 @@ TEST_F(ControlOperationsTest, DisconnectStopsReportsRemovesAndClears) {
     const auto reports = RequestsTo("/api/connections/" + connectionId + "/disconnect");
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].body, "{\"engineerId\":\"ENG-12345678\",\"reason\":\"本地客户端断开连接\"}");
+}
+
+TEST_F(ControlOperationsTest, TheUsersOwnEntriesSurviveConnectResolveAndDisconnect) {
+    // A resolve during the session brings other networks than the session was granted.
+    PostScenario(DemoScenario(R"([{"path":"/api/devices/resolve","body":{"success":true,"data":)"
+                              R"({"deviceNumber":"SITE-0001","sharedNetworks":["172.30.0.0/16"]}}}])"));
+    WriteProxyOverride(L"192.168.1.*;*.local");
+    state_.targetNetwork = L"ALL";
+    Run(ConnectOperation);
+    ASSERT_FALSE(state_.connectionId.empty());
+    EXPECT_EQ(ReadProxyOverride(), L"192.168.1.*;*.local;10.20.*");
+    Run(ConnectOperation);  // ends the earlier session first
+    EXPECT_EQ(ReadProxyOverride(), L"192.168.1.*;*.local;10.20.*");
+    Run(ResolveDevice);
+    ASSERT_EQ(state_.routesText, L"172.30.0.0/16");
+    const std::wstring message = Run(DisconnectOperation);
+    EXPECT_NE(message.find(L"\r\n已移除系统代理旁路：10.20.*"), std::wstring::npos) << WideToUtf8(message);
+    EXPECT_EQ(ReadProxyOverride(), L"192.168.1.*;*.local");
 }
 
 TEST_F(ControlOperationsTest, DisconnectWithoutASessionSendsNothing) {

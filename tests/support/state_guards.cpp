@@ -20,10 +20,33 @@ SettingsFileGuard::~SettingsFileGuard() {
     }
 }
 
-ProxyOverrideGuard::ProxyOverrideGuard(const std::wstring& startValue) : original_(ReadProxyOverride()) {
-    WriteProxyOverride(startValue);
+namespace {
+
+// Only text is put back; a prefix never holds ProxyOverride of another type unless a test made it.
+std::optional<std::wstring> SavedText(const RegistryText& value) {
+    return value.state == RegistryTextState::Text ? std::optional<std::wstring>(value.text) : std::nullopt;
 }
 
-ProxyOverrideGuard::~ProxyOverrideGuard() { WriteProxyOverride(original_); }
+void Restore(const wchar_t* subKey, const wchar_t* name, const std::optional<std::wstring>& text) {
+    if (text) {
+        WriteRegistryText(HKEY_CURRENT_USER, subKey, name, *text);
+    } else {
+        DeleteRegistryValue(HKEY_CURRENT_USER, subKey, name);
+    }
+}
+
+}  // namespace
+
+ProxyOverrideGuard::ProxyOverrideGuard(const std::wstring& startValue)
+    : original_(SavedText(ReadProxyOverrideValue())),
+      record_(SavedText(ReadRegistryText(HKEY_CURRENT_USER, kClientRegistryKey, kProxyBypassRecordValue))) {
+    WriteProxyOverride(startValue);
+    DeleteRegistryValue(HKEY_CURRENT_USER, kClientRegistryKey, kProxyBypassRecordValue);
+}
+
+ProxyOverrideGuard::~ProxyOverrideGuard() {
+    Restore(kInternetSettingsKey, L"ProxyOverride", original_);
+    Restore(kClientRegistryKey, kProxyBypassRecordValue, record_);
+}
 
 }  // namespace ostrevane::testing

@@ -1,5 +1,6 @@
 // Guards for the machine state that operations under test really change in the Wine prefix: the
-// settings file and the user's ProxyOverride value. Each puts back what it found.
+// settings file, the user's ProxyOverride value and the client's record of the entries it added.
+// Each puts back what it found.
 #pragma once
 
 #include <optional>
@@ -19,15 +20,18 @@ private:
     std::optional<std::string> original_;
 };
 
+// Remembers ProxyOverride and the record, then sets ProxyOverride to startValue and clears the
+// record, so that no test depends on what an earlier run left in the prefix.
 class ProxyOverrideGuard {
 public:
-    explicit ProxyOverrideGuard(const std::wstring& startValue = L"");  // remembers the value, then sets startValue
+    explicit ProxyOverrideGuard(const std::wstring& startValue = L"");
     ~ProxyOverrideGuard();
     ProxyOverrideGuard(const ProxyOverrideGuard&) = delete;
     ProxyOverrideGuard& operator=(const ProxyOverrideGuard&) = delete;
 
 private:
-    std::wstring original_;
+    std::optional<std::wstring> original_;  // none: the value was absent
+    std::optional<std::wstring> record_;
 };
 
 }  // namespace ostrevane::testing
