@@ -3,8 +3,56 @@
 #include <cstring>
 
 namespace ostrevane {
+namespace {
 
-bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
+constexpr const wchar_t* kPrivacyFormats[] = {
+    L"ExcludeClipboardContentFromMonitorProcessing",
+    L"CanIncludeInClipboardHistory",
+    L"CanUploadToCloudClipboard",
+};
+
+// Sets one format with a copy of the bytes; on success the clipboard owns the memory.
+bool SetClipboardBytes(UINT format, const void* bytes, std::size_t size) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, size);
+    if (memory == nullptr) {
+        return false;
+    }
+    bool set = false;
+    if (void* target = GlobalLock(memory)) {
+        std::memcpy(target, bytes, size);
+        GlobalUnlock(memory);
+        set = SetClipboardData(format, memory) != nullptr;
+    }
+    if (!set) {
+        GlobalFree(memory);
+    }
+    return set;
+}
+
+bool SetPrivacyFormats() {
+    const DWORD no = 0;
+    for (const wchar_t* name : kPrivacyFormats) {
+        const UINT format = RegisterClipboardFormatW(name);
+        if (format == 0 || !SetClipboardBytes(format, &no, sizeof no)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The Unicode text of the clipboard, which the caller has opened.
+std::wstring OpenClipboardText() {
+    std::wstring text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    return text;
+}
+
+bool CopyToClipboard(HWND owner, const std::wstring& text, bool secret) {
     if (text.empty()) {
         return false;
     }
@@ -12,39 +60,40 @@ bool CopyTextToClipboard(HWND owner, const std::wstring& text) {
         return false;
     }
     EmptyClipboard();
-    const std::size_t bytes = (text.size() + 1) * sizeof(wchar_t);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes);
-    if (memory == nullptr) {
-        CloseClipboard();
-        return false;
-    }
-    bool set = false;
-    if (void* target = GlobalLock(memory)) {
-        std::memcpy(target, text.c_str(), bytes);
-        GlobalUnlock(memory);
-        // On success the clipboard owns the memory; otherwise it is still ours to free.
-        set = SetClipboardData(CF_UNICODETEXT, memory) != nullptr;
-    }
+    // A password that history or cloud sync would keep is not put there at all.
+    bool set = !secret || SetPrivacyFormats();
+    set = set && SetClipboardBytes(CF_UNICODETEXT, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
     if (!set) {
-        GlobalFree(memory);
+        EmptyClipboard();
     }
     CloseClipboard();
     return set;
 }
 
+}  // namespace
+
+bool CopyTextToClipboard(HWND owner, const std::wstring& text) { return CopyToClipboard(owner, text, false); }
+
+bool CopySecretToClipboard(HWND owner, const std::wstring& text) { return CopyToClipboard(owner, text, true); }
+
 std::wstring ReadClipboardText() {
-    std::wstring text;
     if (!OpenClipboard(nullptr)) {
-        return text;
+        return {};
     }
-    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
+    std::wstring text = OpenClipboardText();
     CloseClipboard();
     return text;
+}
+
+bool ClearClipboardIfHolds(const std::wstring& text) {
+    if (text.empty() || !OpenClipboard(nullptr)) {
+        return false;
+    }
+    // Compared while the clipboard is open, so nothing copied in between can be emptied.
+    const bool holds = OpenClipboardText() == text;
+    const bool cleared = holds && EmptyClipboard();
+    CloseClipboard();
+    return cleared;
 }
 
 }  // namespace ostrevane

@@ -11,6 +11,15 @@ namespace ostrevane {
 // or when the data could not be set.
 bool CopyTextToClipboard(HWND owner, const std::wstring& text);
 
+// The same, for a password: the text goes with the formats that keep clipboard history, cloud
+// clipboard and clipboard monitors from keeping it ("ExcludeClipboardContentFromMonitorProcessing",
+// "CanIncludeInClipboardHistory" and "CanUploadToCloudClipboard", each a DWORD 0).
+bool CopySecretToClipboard(HWND owner, const std::wstring& text);
+
+// Empties the clipboard when its Unicode text is exactly this text; anything the engineer copied
+// since then stays. True when it was emptied.
+bool ClearClipboardIfHolds(const std::wstring& text);
+
 // The clipboard's Unicode text; empty when there is none or the clipboard cannot be opened.
 std::wstring ReadClipboardText();
 

@@ -48,6 +48,40 @@ void SendKey(WORD virtualKey, bool up) {
     SendInput(1, &input, sizeof input);
 }
 
+// The desktop as the paster's steps see it.
+class RustDeskDesk final : public PasteDesk {
+public:
+    explicit RustDeskDesk(const PasteJob& job)
+        : job_(job), search_{job.rustDeskId, FileNameOf(job.executablePath), nullptr} {}
+
+    bool putOnClipboard() const { return putOnClipboard_; }
+
+    HWND FindRustDesk() override { return FindRustDeskWindow(search_); }
+    bool PutPasswordOnClipboard() override {
+        putOnClipboard_ = CopySecretToClipboard(nullptr, job_.password);
+        return putOnClipboard_;
+    }
+    // Windows may refuse a background thread the foreground; the steps check the outcome.
+    void BringForward(HWND window) override { SetForegroundWindow(window); }
+    HWND ForegroundWindow() override { return GetForegroundWindow(); }
+    void SendPaste() override {
+        SendKey(VK_CONTROL, false);
+        SendKey('V', false);
+        SendKey('V', true);
+        SendKey(VK_CONTROL, true);
+    }
+    void SendEnter() override {
+        SendKey(VK_RETURN, false);
+        SendKey(VK_RETURN, true);
+    }
+    void Wait(std::chrono::milliseconds duration) override { std::this_thread::sleep_for(duration); }
+
+private:
+    const PasteJob& job_;
+    RustDeskWindowSearch search_;
+    bool putOnClipboard_ = false;
+};
+
 }  // namespace
 
 std::wstring WindowExecutableName(HWND window) {
@@ -76,26 +110,14 @@ HWND FindRustDeskWindow(RustDeskWindowSearch& search) {
 
 bool PastePassword(const PasteJob& job) noexcept {
     try {
-        RustDeskWindowSearch search{job.rustDeskId, FileNameOf(job.executablePath), nullptr};
-        HWND window = nullptr;
-        for (int attempt = 0; attempt < job.timing.attempts && window == nullptr; ++attempt) {
-            std::this_thread::sleep_for(job.timing.searchInterval);
-            window = FindRustDeskWindow(search);
+        RustDeskDesk desk(job);
+        const bool confirmed = RunPasteSteps(desk, job.timing);
+        if (desk.putOnClipboard()) {
+            std::this_thread::sleep_for(job.timing.beforeClearing);
         }
-        if (window == nullptr) {
-            return false;
-        }
-        CopyTextToClipboard(nullptr, job.password);
-        SetForegroundWindow(window);
-        std::this_thread::sleep_for(job.timing.beforePaste);
-        SendKey(VK_CONTROL, false);
-        SendKey('V', false);
-        SendKey('V', true);
-        SendKey(VK_CONTROL, true);
-        std::this_thread::sleep_for(job.timing.beforeEnter);
-        SendKey(VK_RETURN, false);
-        SendKey(VK_RETURN, true);
-        return true;
+        // Also after a failure: the operation put the password there before the paster started.
+        ClearClipboardIfHolds(job.password);
+        return confirmed;
     } catch (...) {
         return false;
     }

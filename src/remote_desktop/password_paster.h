@@ -1,12 +1,14 @@
 // Gets the one-time password into RustDesk's password prompt: waits for RustDesk's window,
-// puts the password on the clipboard again, brings the window forward and types Ctrl+V and
-// Enter. Runs on its own detached thread, for about ten seconds at most.
+// puts the password on the clipboard again, brings the window forward and, while it is the
+// foreground window, types Ctrl+V and Enter; then takes the password off the clipboard. Runs on
+// its own detached thread, for about ten seconds at most.
 #pragma once
 
 #include <windows.h>
 
-#include <chrono>
 #include <string>
+
+#include "remote_desktop/paste_steps.h"
 
 namespace ostrevane {
 
@@ -15,13 +17,6 @@ struct RustDeskWindowSearch {
     std::wstring id;              // the RustDesk ID searched for; may be empty
     std::wstring executableName;  // file name of the launched RustDesk; other programs' windows never match
     HWND window = nullptr;        // the window found
-};
-
-struct PasteTiming {
-    int attempts = 10;
-    std::chrono::milliseconds searchInterval{900};  // before each search
-    std::chrono::milliseconds beforePaste{180};     // after bringing the window forward
-    std::chrono::milliseconds beforeEnter{120};
 };
 
 struct PasteJob {
@@ -39,8 +34,9 @@ HWND FindRustDeskWindow(RustDeskWindowSearch& search);
 // The file name of the executable of the process that owns the window; empty when unknown.
 std::wstring WindowExecutableName(HWND window);
 
-// The paster's work on the calling thread: searches, pastes and confirms. Returns whether a
-// window was found and the keys were sent. Never throws.
+// The paster's work on the calling thread: searches, pastes and confirms, then empties the
+// clipboard if it still holds the password. Returns whether the paste was confirmed with Enter.
+// Never throws.
 bool PastePassword(const PasteJob& job) noexcept;
 
 // Runs PastePassword on a detached thread with its own copy of the job. False when the thread

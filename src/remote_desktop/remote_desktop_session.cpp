@@ -38,14 +38,15 @@ void OpenRemoteDesktop(ClientState& snapshot, EngineSlot /*engine*/, std::wstrin
     }
 
     const bool hasPassword = !session.accessPassword.empty();
-    const bool copied = !hasPassword || CopyTextToClipboard(nullptr, session.accessPassword);
+    const bool copied = !hasPassword || CopySecretToClipboard(nullptr, session.accessPassword);
     std::vector<std::wstring> arguments;
     if (!session.rustDeskId.empty()) {
         arguments = {L"--connect", session.rustDeskId};
     }
     LaunchProgram(executable, arguments);
     if (hasPassword && copied) {
-        // The password stays on the clipboard for the engineer even if no paster can run.
+        // The paster takes the password off the clipboard when it is done; should it not start,
+        // the password stays there for the engineer to paste by hand.
         StartPasswordPaster({session.accessPassword, session.rustDeskId, executable, {}});
     }
 

@@ -116,6 +116,7 @@ TEST(PastePassword, PastesIntoTheStandinAndPressesEnter) {
     ASSERT_TRUE(standin.WaitForLines(3, 10s));
     EXPECT_EQ(standin.Lines(), (std::vector<std::wstring>{L"args: \"--connect\" \"318 402 775\"",
                                                           L"pasted: demo-8842", L"enter: demo-8842"}));
+    EXPECT_EQ(ReadClipboardText(), L"") << "the password does not stay on the clipboard";
 }
 
 TEST(PastePassword, AWindowOfAnotherProgramNamedRustDeskReceivesNothing) {
@@ -148,6 +149,7 @@ TEST(PastePassword, AWindowOfAnotherProgramNamedRustDeskReceivesNothing) {
 
 TEST(PastePassword, NoWindowWithinTheAttemptsMeansNothingIsPasted) {
     DecoyWindow browser(L"RustDesk - Browser", DecoyShow::Active);
+    ASSERT_TRUE(CopySecretToClipboard(nullptr, L"pw-2"));  // as the operation leaves it
     PasteJob job{L"pw-2", L"777", L"rustdesk.exe", {}};
     job.timing.attempts = 3;
     job.timing.searchInterval = 100ms;
@@ -156,6 +158,7 @@ TEST(PastePassword, NoWindowWithinTheAttemptsMeansNothingIsPasted) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
     PumpUntil([] { return false; }, 300ms);
     EXPECT_TRUE(browser.events().empty());
+    EXPECT_EQ(ReadClipboardText(), L"");
 }
 
 TEST(PasteTiming, DefaultsAreTenSearchesOf900MsThen180And120) {
