@@ -54,13 +54,8 @@ public:
     explicit RustDeskDesk(const PasteJob& job)
         : job_(job), search_{job.rustDeskId, FileNameOf(job.executablePath), nullptr} {}
 
-    bool putOnClipboard() const { return putOnClipboard_; }
-
     HWND FindRustDesk() override { return FindRustDeskWindow(search_); }
-    bool PutPasswordOnClipboard() override {
-        putOnClipboard_ = CopySecretToClipboard(nullptr, job_.password);
-        return putOnClipboard_;
-    }
+    bool PutPasswordOnClipboard() override { return CopySecretToClipboard(nullptr, job_.password); }
     // Windows may refuse a background thread the foreground; the steps check the outcome.
     void BringForward(HWND window) override { SetForegroundWindow(window); }
     HWND ForegroundWindow() override { return GetForegroundWindow(); }
@@ -79,7 +74,6 @@ public:
 private:
     const PasteJob& job_;
     RustDeskWindowSearch search_;
-    bool putOnClipboard_ = false;
 };
 
 }  // namespace
@@ -112,10 +106,9 @@ bool PastePassword(const PasteJob& job) noexcept {
     try {
         RustDeskDesk desk(job);
         const bool confirmed = RunPasteSteps(desk, job.timing);
-        if (desk.putOnClipboard()) {
-            std::this_thread::sleep_for(job.timing.beforeClearing);
-        }
-        // Also after a failure: the operation put the password there before the paster started.
+        // Also after a failure, since the operation put the password there before the paster
+        // started; the engineer, told that it was copied, gets a minute to paste it by hand.
+        std::this_thread::sleep_for(confirmed ? job.timing.beforeClearing : job.timing.keptForHand);
         ClearClipboardIfHolds(job.password);
         return confirmed;
     } catch (...) {

@@ -1,7 +1,8 @@
 // Gets the one-time password into RustDesk's password prompt: waits for RustDesk's window,
 // puts the password on the clipboard again, brings the window forward and, while it is the
-// foreground window, types Ctrl+V and Enter; then takes the password off the clipboard. Runs on
-// its own detached thread, for about ten seconds at most.
+// foreground window, types Ctrl+V and Enter; then takes the password off the clipboard (a minute
+// later when it could not paste, so that the engineer can paste it by hand). Runs on its own
+// detached thread; the search and the paste take about ten seconds at most.
 #pragma once
 
 #include <windows.h>

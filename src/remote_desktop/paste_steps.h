@@ -16,6 +16,7 @@ struct PasteTiming {
     std::chrono::milliseconds beforePaste{180};     // after bringing the window forward
     std::chrono::milliseconds beforeEnter{120};
     std::chrono::milliseconds beforeClearing{2000};  // time for RustDesk to read the clipboard
+    std::chrono::milliseconds keptForHand{60000};    // when not pasted: time to paste it by hand
 };
 
 // What the steps do to the desktop; the paster's implementation calls Win32, a test scripts it.

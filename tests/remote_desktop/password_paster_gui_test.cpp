@@ -153,6 +153,7 @@ TEST(PastePassword, NoWindowWithinTheAttemptsMeansNothingIsPasted) {
     PasteJob job{L"pw-2", L"777", L"rustdesk.exe", {}};
     job.timing.attempts = 3;
     job.timing.searchInterval = 100ms;
+    job.timing.keptForHand = 100ms;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(PasteWhilePumping(job));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms);
