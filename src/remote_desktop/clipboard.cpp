@@ -1,6 +1,7 @@
 #include "remote_desktop/clipboard.h"
 
 #include <cstring>
+#include <optional>
 
 namespace ostrevane {
 namespace {
@@ -52,9 +53,33 @@ std::wstring OpenClipboardText() {
     return text;
 }
 
+// A message-only window that owns the clipboard while it is set: after OpenClipboard without a
+// window, EmptyClipboard leaves no owner, and Windows documents SetClipboardData to fail then.
+// The data stays on the clipboard after the window is gone.
+class StandInOwner {
+public:
+    StandInOwner()
+        : window_(CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr)) {}
+    ~StandInOwner() {
+        if (window_ != nullptr) {
+            DestroyWindow(window_);
+        }
+    }
+    StandInOwner(const StandInOwner&) = delete;
+    StandInOwner& operator=(const StandInOwner&) = delete;
+    HWND get() const { return window_; }
+
+private:
+    HWND window_;  // owned; destroyed on the thread that made it
+};
+
 bool CopyToClipboard(HWND owner, const std::wstring& text, bool secret) {
     if (text.empty()) {
         return false;
+    }
+    std::optional<StandInOwner> standIn;
+    if (owner == nullptr) {
+        owner = standIn.emplace().get();
     }
     if (!OpenClipboard(owner)) {
         return false;
