@@ -7,6 +7,55 @@
 #include "platform/text_encoding.h"
 
 namespace ostrevane {
+namespace {
+
+// WinHTTP's codes have their texts in winhttp.dll's own message table, not the system's.
+bool IsWinHttpCode(DWORD code) { return code >= 12000 && code <= 12999; }
+
+class MessageModule {
+public:
+    explicit MessageModule(DWORD code) {
+        if (!IsWinHttpCode(code)) {
+            return;
+        }
+        module_ = GetModuleHandleW(L"winhttp.dll");
+        if (module_ == nullptr) {
+            // Only its resources are read: mapped as data from the system folder, never run.
+            module_ = LoadLibraryExW(L"winhttp.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_AS_DATAFILE);
+            owned_ = module_ != nullptr;
+        }
+    }
+    ~MessageModule() {
+        if (owned_) {
+            FreeLibrary(module_);
+        }
+    }
+    MessageModule(const MessageModule&) = delete;
+    MessageModule& operator=(const MessageModule&) = delete;
+
+    HMODULE get() const { return module_; }
+
+private:
+    HMODULE module_ = nullptr;
+    bool owned_ = false;
+};
+
+std::wstring MessageText(DWORD flags, HMODULE module, DWORD code) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | flags, module, code,
+                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0,
+                                        nullptr);
+    std::wstring text;
+    if (length > 0 && buffer != nullptr) {
+        text.assign(buffer, length);
+    }
+    if (buffer != nullptr) {
+        LocalFree(buffer);
+    }
+    return text;
+}
+
+}  // namespace
 
 std::wstring Win32ErrorText(const std::wstring& what, const std::wstring& systemText) {
     if (systemText.empty()) {
@@ -17,16 +66,13 @@ std::wstring Win32ErrorText(const std::wstring& what, const std::wstring& system
 
 std::wstring FormatWin32Error(const std::wstring& what) {
     const DWORD code = GetLastError();
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM, nullptr,
-        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const MessageModule module(code);
     std::wstring systemText;
-    if (length > 0 && buffer != nullptr) {
-        systemText.assign(buffer, length);
+    if (module.get() != nullptr) {
+        systemText = MessageText(FORMAT_MESSAGE_FROM_HMODULE, module.get(), code);
     }
-    if (buffer != nullptr) {
-        LocalFree(buffer);
+    if (systemText.empty()) {
+        systemText = MessageText(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code);
     }
     return Win32ErrorText(what, systemText);
 }

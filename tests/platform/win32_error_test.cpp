@@ -41,6 +41,14 @@ TEST(FormatWin32Error, DifferentCodesGiveDifferentTexts) {
     EXPECT_NE(FormatWin32Error(L"x"), notFound);
 }
 
+TEST(FormatWin32Error, WinHttpCodesTakeTheirTextFromWinHttpsOwnTable) {
+    for (const DWORD code : {12002ul, 12007ul, 12029ul}) {  // timeout, name not resolved, cannot connect
+        SetLastError(code);
+        const std::wstring text = FormatWin32Error(L"WinHttpSendRequest");
+        EXPECT_EQ(text.rfind(L"WinHttpSendRequest: ", 0), 0u) << code << ": " << WideToUtf8(text);
+    }
+}
+
 TEST(ThrowWin32Error, ThrowsTheFormattedTextInUtf8) {
     SetLastError(kCodeWithoutText);
     try {
