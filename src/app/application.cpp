@@ -5,6 +5,7 @@
 #include "app/log_file.h"
 #include "app/main_window.h"
 #include "app/runtime_cache.h"
+#include "app/single_instance.h"
 #include "app/window_layout.h"
 #include "control/proxy_bypass.h"
 #include "tunnel/tunnel_engine.h"
@@ -24,6 +25,11 @@ int RunMessageLoop() {
 }  // namespace
 
 int RunClient(HINSTANCE instance, int showCommand) {
+    const InstanceLock instanceLock;
+    if (!instanceLock.held()) {
+        BringFirstInstanceToFront();
+        return 0;
+    }
     INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&controls);
     InitializeLogFile();
@@ -40,9 +46,9 @@ int RunClient(HINSTANCE instance, int showCommand) {
     int exitCode = 1;
     HWND window = RegisterMainWindowClass(instance) ? CreateMainWindow(instance, record) : nullptr;
     if (window != nullptr) {
-        // The window reports a larger minimum height, so the system may grow it on the way.
-        SetWindowPos(window, nullptr, 0, 0, kInitialWindowWidth, kInitialWindowHeight,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        // The window reports a larger minimum height, so the system may grow it on the way; a small
+        // work area lowers that minimum, and the window is kept inside it.
+        PlaceInitialWindow(record);
         ShowWindow(window, showCommand);
         UpdateWindow(window);
         exitCode = RunMessageLoop();

@@ -17,4 +17,18 @@ std::wstring ShortenForDisplay(const std::wstring& text, std::size_t maximum) {
     return line + L"...";
 }
 
+std::wstring StatusLineOf(const std::wstring& message) {
+    std::size_t end = message.size();
+    while (end > 0) {
+        const std::size_t breakAt = message.find_last_of(L"\r\n", end - 1);
+        const std::size_t start = breakAt == std::wstring::npos ? 0 : breakAt + 1;
+        std::wstring line = TrimWhitespace(message.substr(start, end - start));
+        if (!line.empty() || breakAt == std::wstring::npos) {
+            return line;
+        }
+        end = breakAt;
+    }
+    return {};
+}
+
 }  // namespace ostrevane

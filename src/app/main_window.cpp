@@ -4,8 +4,10 @@
 #include <windowsx.h>
 
 #include "app/activity_log.h"
+#include "app/paint_scene.h"
 #include "app/painting.h"
 #include "app/retry_rule.h"
+#include "app/single_instance.h"
 #include "app/window_commands.h"
 #include "app/window_controls.h"
 #include "app/window_layout.h"
@@ -16,6 +18,7 @@ namespace ostrevane {
 namespace {
 
 constexpr DWORD kUseImmersiveDarkMode = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
+constexpr RECT kConnectionCardRect{kConnectionCard.left, kConnectionCard.top, kConnectionCard.right, kConnectionCard.bottom};
 
 MainWindow* RecordOf(HWND window) { return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
@@ -34,10 +37,12 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
     ShowStateInControls(*record);
     LayoutControls(*record);
     LogActivity(*record, L"客户端启动中");
+    SetTimer(window, kSidebarTimerId, kSidebarPeriodMs, nullptr);
     return 0;
 }
 
 void OnDestroy(MainWindow& record) {
+    KillTimer(record.window, kSidebarTimerId);
     KillTimer(record.window, kRetryTimerId);
     record.retryTimerArmed = false;
     if (record.engine) {
@@ -73,7 +78,28 @@ void OnPaint(MainWindow& record) {
     model.running = record.engine && record.engine->running();
     model.relayConnected = record.engine && record.engine->relayConnected();
     PaintMainWindow(dc, model, record.fonts);
+    RECT drawn{};
+    if (IntersectRect(&drawn, &paint.rcPaint, &kConnectionCardRect)) {
+        record.paintedConnection = {model.running, model.relayConnected};
+    }
     EndPaint(record.window, &paint);
+}
+
+// The engine's flags change on its own threads without telling the window: compare them with what
+// the connection card shows, and repaint the card only when they differ.
+void WatchConnection(MainWindow& record) {
+    const PaintedConnection now{record.engine && record.engine->running(), record.engine && record.engine->relayConnected()};
+    if (now != record.paintedConnection) {
+        InvalidateRect(record.window, &kConnectionCardRect, FALSE);
+    }
+}
+
+void ReportMinimumSize(HWND window, MINMAXINFO& info) {
+    // Arrives before WM_CREATE too; without a record the window's own monitor decides.
+    const MainWindow* record = RecordOf(window);
+    const RECT work = record != nullptr ? record->workAreaOf(window) : MonitorWorkArea(window);
+    const TrackSize minimum = MinimumTrackSize(work.right - work.left, work.bottom - work.top);
+    info.ptMinTrackSize = {minimum.width, minimum.height};
 }
 
 bool OnTabClick(MainWindow& record, LPARAM point) {
@@ -88,6 +114,15 @@ bool OnTabClick(MainWindow& record, LPARAM point) {
 }
 
 }  // namespace
+
+RECT MonitorWorkArea(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (!GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        return RECT{};  // unknown: the designed sizes stand
+    }
+    return monitor.rcWork;
+}
 
 MainWindow::MainWindow() = default;
 
@@ -114,11 +149,22 @@ HWND CreateMainWindow(HINSTANCE instance, MainWindow& record) {
                            kInitialWindowWidth, kInitialWindowHeight, nullptr, nullptr, instance, &record);
 }
 
+void PlaceInitialWindow(const MainWindow& record) {
+    RECT current{};
+    GetWindowRect(record.window, &current);
+    const RECT work = record.workAreaOf(record.window);
+    ScreenRect wanted{current.left, current.top, current.left + kInitialWindowWidth, current.top + kInitialWindowHeight};
+    if (work.right > work.left && work.bottom > work.top) {
+        wanted = FitIntoWorkArea(wanted, {work.left, work.top, work.right, work.bottom});
+    }
+    SetWindowPos(record.window, nullptr, wanted.left, wanted.top, wanted.right - wanted.left, wanted.bottom - wanted.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_GETMINMAXINFO) {
-        // Arrives before WM_CREATE, so it needs no record.
         if (auto* info = reinterpret_cast<MINMAXINFO*>(lParam)) {
-            info->ptMinTrackSize = {kMinimumTrackWidth, kMinimumTrackHeight};
+            ReportMinimumSize(window, *info);
         }
         return 0;
     }
@@ -165,10 +211,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         }
         break;
     case WM_TIMER:
+        if (wParam == kSidebarTimerId) {
+            WatchConnection(*record);
+            return 0;
+        }
         if (HandleTimer(*record, wParam)) {
             return 0;
         }
         break;
+    case WM_BRING_TO_FRONT:
+        ComeToFront(window);
+        return 0;
     case WM_WORKER_DONE:
         FinishWorker(*record, lParam);
         return 0;

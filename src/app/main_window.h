@@ -26,6 +26,28 @@ inline constexpr wchar_t kMainWindowTitle[] = L"Ostrevane.Client";
 
 using WorkerThreadStarter = std::thread (*)(std::unique_ptr<WorkerContext> context);
 
+// The work area of the monitor that holds most of the window.
+RECT MonitorWorkArea(HWND window);
+using WorkAreaSource = RECT (*)(HWND window);
+
+// Watches the engine's flags so that the sidebar follows a relay drop or recovery by itself.
+inline constexpr UINT_PTR kSidebarTimerId = 304;
+inline constexpr UINT kSidebarPeriodMs = 500;
+
+// What the sidebar's connection card was last painted from.
+struct PaintedConnection {
+    bool running = false;
+    bool relayConnected = false;
+    bool operator==(const PaintedConnection&) const = default;
+};
+
+// The texts of the controls that stay usable while a worker runs, as the worker found them.
+struct EditableTexts {
+    std::wstring accessKey;
+    std::wstring profileName;
+    std::wstring targetNetwork;
+};
+
 struct MainWindow {
     MainWindow();
     ~MainWindow();
@@ -47,6 +69,9 @@ struct MainWindow {
     bool retryTimerArmed = false;                  // timer 303 runs
     std::wstring className = kMainWindowClassName;
     WorkerThreadStarter startWorkerThread = StartWorkerThread;  // tests put a refusing starter here
+    PaintedConnection paintedConnection;           // set on each paint of the connection card
+    EditableTexts textsAtWorkerStart;              // what the running worker was started with
+    WorkAreaSource workAreaOf = MonitorWorkArea;   // tests put a smaller screen here
 };
 
 // Registers the window class; false when the system refuses it.
@@ -55,6 +80,9 @@ bool RegisterMainWindowClass(HINSTANCE instance);
 // Creates the 1220 x 820 main window for the record (WM_CREATE builds the controls and loads the
 // settings); null when creation failed.
 HWND CreateMainWindow(HINSTANCE instance, MainWindow& record);
+
+// Sizes the new window to 1220 x 820, or less on a smaller work area, and moves it inside that.
+void PlaceInitialWindow(const MainWindow& record);
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

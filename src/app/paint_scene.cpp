@@ -30,7 +30,7 @@ void AddSidebar(PaintScene& scene, const PaintModel& model) {
     AddText(scene, {18, 80, 328, 112}, L"工程师远程调试", FontRole::Body, kSecondaryText);
 
     const ConnectionStatusText status = DescribeConnection(model);
-    AddCard(scene, {18, 132, 328, 252});
+    AddCard(scene, kConnectionCard);
     scene.push_back(DotItem{{38, 162, 50, 174}, status.online ? kStatusDotOnline : kStatusDotOther});
     AddText(scene, {60, 145, 306, 184}, status.pill, FontRole::Heading, kPrimaryText);
     AddText(scene, {38, 188, 308, 244}, status.detail, FontRole::Body, kSecondaryText, kWrappedFormat);
@@ -75,19 +75,21 @@ void AddPageCards(PaintScene& scene, const PaintModel& model) {
         title(138, 174, L"日志");
         return;
     }
-    AddCard(scene, {kPageLeft, 116, right, 466});
-    title(138, 178, L"远程连接");
-    label(190, L"接入密钥");
-    label(300, L"目标网段");
-    label(378, L"通讯测试 IP");
+    // The cards, titles and labels follow the controls when a short window compresses the layout.
+    const auto at = [&model](int fullY) { return LayoutY(fullY, model.clientHeight); };
+    AddCard(scene, {kPageLeft, at(116), right, at(466)});
+    title(at(138), at(178), L"远程连接");
+    label(at(190), L"接入密钥");
+    label(at(300), L"目标网段");
+    label(at(378), L"通讯测试 IP");
 
-    AddCard(scene, {kPageLeft, 486, right, 716});
-    title(508, 548, L"档案");
-    label(560, L"档案名称");
-    label(638, L"已保存档案");
+    AddCard(scene, {kPageLeft, at(486), right, at(716)});
+    title(at(508), at(548), L"档案");
+    label(at(560), L"档案名称");
+    label(at(638), L"已保存档案");
 
     const int logTop = StatusCardTop(model.clientHeight);  // the card frames the status line
-    AddCard(scene, {kPageLeft, logTop, right, bottom - 26});
+    AddCard(scene, {kPageLeft, logTop, right, StatusCardBottom(model.clientHeight)});
     title(logTop + 18, logTop + 50, L"日志");
 }
 

@@ -31,6 +31,9 @@ struct PaintRect {
     bool operator==(const PaintRect&) const = default;
 };
 
+// The sidebar's connection card: the pill and the detail that follow the engine's flags.
+inline constexpr PaintRect kConnectionCard{18, 132, 328, 252};
+
 enum class FontRole : std::uint8_t { Body, Title, Heading, Subheading, Button };
 
 // DrawText formats: DT_SINGLELINE | DT_VCENTER | DT_END_ELLIPSIS, the same centred, and

@@ -8,6 +8,8 @@ bool ArmsAuthorizationRetry(const ClientState& state) {
     return state.connectionId.empty() && IsRetryableAuthorizationError(state.heartbeatMessage);
 }
 
-bool RetriesOnTick(bool busy, const ClientState& state) { return !busy && ArmsAuthorizationRetry(state); }
+bool RetriesOnTick(bool busy, const ClientState& state, bool accessKeyBeingEdited) {
+    return !busy && !accessKeyBeingEdited && ArmsAuthorizationRetry(state);
+}
 
 }  // namespace ostrevane

@@ -14,7 +14,9 @@ inline constexpr wchar_t kRetryStatus[] = L"正在自动重试连接授权...";
 // True when the state reloaded after a worker holds no connection and a retryable refusal code.
 bool ArmsAuthorizationRetry(const ClientState& state);
 
-// True when a tick of the armed timer starts a connect: idle, no connection, a retryable code.
-bool RetriesOnTick(bool busy, const ClientState& state);
+// True when a tick of the armed timer starts a connect: idle, no connection, a retryable code, and
+// no new access key half typed (the tick after the edit, once the key box has lost the focus,
+// sends the new key).
+bool RetriesOnTick(bool busy, const ClientState& state, bool accessKeyBeingEdited);
 
 }  // namespace ostrevane

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/activity_log.h"
+#include "app/display_text.h"
 #include "app/retry_rule.h"
 #include "app/window_controls.h"
 #include "control/connect_operations.h"
@@ -41,7 +42,7 @@ void ArmOrDisarmRetry(MainWindow& record) {
         if (!record.retryTimerArmed) {
             SetTimer(record.window, kRetryTimerId, kRetryPeriodMs, nullptr);
             record.retryTimerArmed = true;
-            LogActivity(record, kRetryAnnouncement);
+            ShowStatus(record, kRetryAnnouncement);
         }
         return;
     }
@@ -49,12 +50,19 @@ void ArmOrDisarmRetry(MainWindow& record) {
     record.retryTimerArmed = false;
 }
 
+// The key box holds the focus and a text other than the key of the refused connect: the
+// engineer is typing a new key, and a half-typed key must not be sent.
+bool AccessKeyBeingEdited(const MainWindow& record) {
+    HWND box = record.Control(kAccessKey);
+    return box != nullptr && GetFocus() == box && TrimWhitespace(ReadControlText(box)) != record.state.deviceSecret;
+}
+
 }  // namespace
 
 void LogActivity(MainWindow& record, const std::wstring& text) { AppendActivityLog(record.Control(kActivityLog), text); }
 
 void ShowStatus(MainWindow& record, const std::wstring& text) {
-    SetWindowTextW(record.Control(kStatusLine), text.c_str());
+    SetWindowTextW(record.Control(kStatusLine), StatusLineOf(text).c_str());
     LogActivity(record, text);
 }
 
@@ -74,6 +82,7 @@ void StartWorker(MainWindow& record, const std::wstring& status, WorkerOperation
     }
     ReadControlsIntoState(record);
     SaveClientState(record.state);
+    record.textsAtWorkerStart = ReadEditableTexts(record);
     SetBusy(record, true);
     ShowStatus(record, status);
 
@@ -97,8 +106,11 @@ void FinishWorker(MainWindow& record, LPARAM message) {
         record.worker.join();
     }
     record.worker = std::thread();
+    // What the engineer typed while the worker ran is newer than what the worker saved.
+    const EditableTexts typed = ReadEditableTexts(record);
     LoadClientState(record.state);
     ShowStateInControls(record);
+    KeepTypedTexts(record, record.textsAtWorkerStart, typed);
     SetBusy(record, false);
     ShowStatus(record, text);
     Repaint(record);
@@ -109,7 +121,7 @@ bool HandleTimer(MainWindow& record, WPARAM timerId) {
     if (timerId != kRetryTimerId) {
         return false;
     }
-    if (RetriesOnTick(record.busy.load(), record.state)) {
+    if (RetriesOnTick(record.busy.load(), record.state, AccessKeyBeingEdited(record))) {
         StartWorker(record, kRetryStatus, ConnectOperation);
     }
     return true;
@@ -153,7 +165,7 @@ void SaveProfileCommand(MainWindow& record) {
         SaveClientState(record.state);
         FillSavedProfilesCombo(record.Control(kSavedProfiles), record.state);
     }
-    LogActivity(record, result.message);
+    ShowStatus(record, result.message);
 }
 
 void ChooseProfileCommand(MainWindow& record) {
@@ -169,7 +181,7 @@ void ChooseProfileCommand(MainWindow& record) {
     ApplyProfile(record.state, chosen);
     SaveClientState(record.state);
     ShowStateInControls(record);
-    LogActivity(record, ProfileLoadedMessage(chosen));
+    ShowStatus(record, ProfileLoadedMessage(chosen));
     Repaint(record);
 }
 
@@ -177,7 +189,7 @@ void CopyAccessKeyCommand(MainWindow& record) {
     ReadControlsIntoState(record);
     CopyTextToClipboard(record.window, record.state.deviceSecret);  // leaves the clipboard alone for an empty key
     // The line does not depend on whether the clipboard took the text.
-    LogActivity(record, record.state.deviceSecret.empty() ? L"当前没有可复制的密钥。" : L"接入密钥已复制。");
+    ShowStatus(record, record.state.deviceSecret.empty() ? L"当前没有可复制的密钥。" : L"接入密钥已复制。");
 }
 
 }  // namespace ostrevane

@@ -18,8 +18,9 @@ void SetBusy(MainWindow& record, bool busy);
 // the status and starts the operation on a copy of the state.
 void StartWorker(MainWindow& record, const std::wstring& status, WorkerOperation operation);
 
-// WM_WORKER_DONE: joins the worker, reloads the state the operation saved, shows it, leaves the
-// busy state, shows and logs the message and arms or disarms the retry timer.
+// WM_WORKER_DONE: joins the worker, reloads the state the operation saved, shows it (keeping what
+// was typed into the usable controls meanwhile), leaves the busy state, shows the message's last
+// line and logs all of it, and arms or disarms the retry timer.
 void FinishWorker(MainWindow& record, LPARAM message);
 
 // WM_COMMAND; false for ids that the default procedure handles.
@@ -32,7 +33,7 @@ void SaveProfileCommand(MainWindow& record);
 void ChooseProfileCommand(MainWindow& record);
 void CopyAccessKeyCommand(MainWindow& record);
 
-// One line in the status line and the activity log.
+// The message's outcome (its last line) in the status line, the whole message in the activity log.
 void ShowStatus(MainWindow& record, const std::wstring& text);
 
 // The activity log box and the log file.

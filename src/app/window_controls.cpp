@@ -47,7 +47,21 @@ void SelectOrShow(HWND combo, const std::wstring& text) {
     }
 }
 
-void AddEntry(HWND combo, const std::wstring& text) { SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())); }
+LRESULT AddEntry(HWND combo, const std::wstring& text) {
+    return SendMessageW(combo, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// A drop-down list shows only its entries: a value that is none of them becomes one, so that
+// what is shown is what the next command sends.
+void SelectOrAdd(HWND combo, const std::wstring& text) {
+    LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(text.c_str()));
+    if (index == CB_ERR) {
+        index = AddEntry(combo, text);
+    }
+    if (index >= 0) {
+        SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    }
+}
 
 }  // namespace
 
@@ -135,7 +149,24 @@ void FillTargetNetworkCombo(HWND combo, const std::wstring& listText, const std:
             AddEntry(combo, network);
         }
     }
-    SelectOrShow(combo, current.empty() ? std::wstring(L"ALL") : current);
+    SelectOrAdd(combo, current.empty() ? std::wstring(L"ALL") : current);
+}
+
+EditableTexts ReadEditableTexts(const MainWindow& record) {
+    return {ReadControlText(record.Control(kAccessKey)), ReadControlText(record.Control(kProfileName)),
+            ReadControlText(record.Control(kTargetNetwork))};
+}
+
+void KeepTypedTexts(MainWindow& record, const EditableTexts& atStart, const EditableTexts& typed) {
+    if (typed.accessKey != atStart.accessKey) {
+        SetText(record, kAccessKey, typed.accessKey);
+    }
+    if (typed.profileName != atStart.profileName) {
+        SetText(record, kProfileName, typed.profileName);
+    }
+    if (typed.targetNetwork != atStart.targetNetwork && !typed.targetNetwork.empty()) {
+        SelectOrAdd(record.Control(kTargetNetwork), typed.targetNetwork);
+    }
 }
 
 void FillSavedProfilesCombo(HWND combo, const ClientState& state) {

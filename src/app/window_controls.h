@@ -26,9 +26,16 @@ void ReadControlsIntoState(MainWindow& record);
 // State into controls, the target-network list and the saved-profile list rebuilt.
 void ShowStateInControls(MainWindow& record);
 
-// "ALL" and the networks of the list text (an item "ALL" is not repeated); selects the current network ("ALL" when empty), or
-// shows it as the text when it is not in the list.
+// "ALL" and the networks of the list text (an item "ALL" is not repeated); selects the current
+// network ("ALL" when empty), adding it first when it is not in the list.
 void FillTargetNetworkCombo(HWND combo, const std::wstring& listText, const std::wstring& current);
+
+// The raw texts of the access-key box, the profile-name box and the target-network list.
+EditableTexts ReadEditableTexts(const MainWindow& record);
+
+// Puts back each text that the engineer changed after the worker started (typed differs from
+// atStart), over what the completion's reload showed.
+void KeepTypedTexts(MainWindow& record, const EditableTexts& atStart, const EditableTexts& typed);
 
 // The profile names in list order, with the named profile selected (or shown as the text).
 void FillSavedProfilesCombo(HWND combo, const ClientState& state);

@@ -25,15 +25,18 @@ ApiEnvelope ReportDisconnect(const ClientState& state, const std::wstring& reaso
 }
 
 std::wstring EndSession(ClientState& state, TunnelEngine* engine) {
-    std::wstring message = engine != nullptr ? engine->Stop() : std::wstring{};
+    const std::wstring stopped = engine != nullptr ? engine->Stop() : std::wstring{};
+    std::wstring message;
     if (!state.connectionId.empty()) {
         const ApiEnvelope reply = ReportDisconnect(state, kReasonClientDisconnected);
-        message += reply.success ? L"\r\n远程调试会话已断开。" : L"\r\n会话断开上报失败：" + reply.message;
+        message += reply.success ? L"远程调试会话已断开。\r\n" : L"会话断开上报失败：" + reply.message + L"\r\n";
     }
     const std::wstring bypass = RemoveProxyBypass();
     if (!bypass.empty()) {
-        message += L"\r\n" + bypass;
+        message += bypass + L"\r\n";
     }
+    // The tunnel's stop is the outcome, so it ends the message: the status line shows the last line.
+    message += stopped;
     ClearSessionFields(state);
     state.targetNetwork = L"ALL";
     SaveClientState(state);

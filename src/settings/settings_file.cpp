@@ -9,14 +9,15 @@
 #include "settings/json_parser.h"
 #include "settings/settings_json.h"
 #include "settings/text_utils.h"
+#include "settings/unreadable_copies.h"
 
 namespace ostrevane {
 namespace {
 
-// Copies the unreadable file aside unless an earlier copy is already there.
-void KeepUnreadableFile(const std::wstring& path) {
-    const std::wstring aside = path + kUnreadableSettingsSuffix;
-    CopyFileW(path.c_str(), aside.c_str(), TRUE);
+// Editors such as Notepad save UTF-8 with a byte-order mark; it is no part of the settings.
+std::string WithoutByteOrderMark(const std::string& bytes) {
+    constexpr char kMark[] = "\xEF\xBB\xBF";
+    return bytes.rfind(kMark, 0) == 0 ? bytes.substr(3) : bytes;
 }
 
 }  // namespace
@@ -40,7 +41,7 @@ void LoadClientState(ClientState& state) noexcept {
         }
         bool parsed = false;
         try {
-            const JsonValue root = ParseJsonDocument(Utf8ToWide(*bytes));
+            const JsonValue root = ParseJsonDocument(Utf8ToWide(WithoutByteOrderMark(*bytes)));
             parsed = true;
             if (!std::holds_alternative<JsonObject>(root)) {
                 KeepUnreadableFile(path);

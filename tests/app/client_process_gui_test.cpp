@@ -124,6 +124,37 @@ TEST(ClientProcessTest, AStartAfterACrashTakesOutTheBypassEntriesTheEarlierRunAd
     EXPECT_EQ(client.WaitForExit(seconds(20)), std::optional<DWORD>(0));
 }
 
+TEST(ClientProcessTest, ASecondStartBringsTheFirstWindowToTheFrontAndEndsWithoutTouchingTheSettings) {
+    SettingsFileGuard settings;
+    const std::wstring directory = RunDirectory();
+    ClientProcess first(ClientExecutable(), directory);
+    ASSERT_TRUE(first.started());
+    ASSERT_NE(first.WaitForWindow(seconds(30)), nullptr);
+    ASSERT_TRUE(WaitUntil([&] { return !first.Text(kActivityLog).empty(); }, seconds(10)));
+    ShowWindow(first.window(), SW_MINIMIZE);
+    ASSERT_TRUE(WaitUntil([&] { return IsIconic(first.window()) != FALSE; }, seconds(5)));
+    const std::optional<std::string> before = ReadFileBytes(SettingsFilePath());
+    const std::size_t logsBefore = LogFilesBelow(directory).size();
+
+    ClientProcess second(ClientExecutable(), directory);
+    ASSERT_TRUE(second.started());
+    EXPECT_EQ(second.WaitForExit(seconds(20)), std::optional<DWORD>(0));
+    EXPECT_TRUE(WaitUntil([&] { return IsIconic(first.window()) == FALSE && GetForegroundWindow() == first.window(); },
+                          seconds(10)))
+        << "the first window is restored and in front";
+    EXPECT_EQ(ReadFileBytes(SettingsFilePath()), before) << "the second start left the settings file alone";
+    EXPECT_EQ(LogFilesBelow(directory).size(), logsBefore) << "and started no log of its own";
+    EXPECT_TRUE(first.running());
+
+    first.Close();
+    EXPECT_EQ(first.WaitForExit(seconds(20)), std::optional<DWORD>(0));
+    // The lock ends with the first client: a start after it runs as the only one.
+    ClientProcess third(ClientExecutable(), directory);
+    ASSERT_NE(third.WaitForWindow(seconds(30)), nullptr);
+    third.Close();
+    EXPECT_EQ(third.WaitForExit(seconds(20)), std::optional<DWORD>(0));
+}
+
 TEST(ClientProcessTest, ClosingDuringASlowWorkerStopsTheTunnelFirstAndEndsAfterTheWorker) {
     ResetService();
     SettingsFileGuard settings;

@@ -48,5 +48,15 @@ TEST(ShortenForDisplay, TinyMaximumGivesOnlyTheDots) {
     EXPECT_EQ(ShortenForDisplay(L"abcdef", 4), L"a...");
 }
 
+TEST(StatusLineOf, IsTheLastNonBlankLineTrimmed) {
+    EXPECT_EQ(StatusLineOf(L"软件隧道未运行。\r\n连接授权成功：c1\r\n工程师端软件隧道已启动：c1"), L"工程师端软件隧道已启动：c1");
+    EXPECT_EQ(StatusLineOf(L"Error: WinHttpSendRequest: 无法连接。\r\n"), L"Error: WinHttpSendRequest: 无法连接。")
+        << "a system text's trailing line break is not the outcome";
+    EXPECT_EQ(StatusLineOf(L"a\n b \r\n\r\n  \r\n"), L"b");
+    EXPECT_EQ(StatusLineOf(L"single"), L"single");
+    EXPECT_EQ(StatusLineOf(L""), L"");
+    EXPECT_EQ(StatusLineOf(L"\r\n \r\n"), L"");
+}
+
 }  // namespace
 }  // namespace ostrevane

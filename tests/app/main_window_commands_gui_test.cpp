@@ -4,7 +4,11 @@
 
 #include <algorithm>
 
+#include <winsock2.h>
+
 #include "app/control_table.h"
+#include "platform/text_encoding.h"
+#include "platform/winsock.h"
 #include "remote_desktop/clipboard.h"
 #include "settings/settings_file.h"
 #include "support/demo_scenario.h"
@@ -75,14 +79,14 @@ TEST_F(WindowCommandsTest, ConnectDisablesTheCommandsWhileItRunsAndShowsTheTunne
     const std::wstring message = window().Text(kStatusLine);
     const ClientState& state = window().record().state;
     ASSERT_FALSE(state.connectionId.empty());
-    EXPECT_TRUE(StartsWith(message, L"软件隧道未运行。\r\n连接授权成功：" + state.connectionId + L"，分配地址 " +
-                                        state.assignedAddress + L"，路由 192.168.1.0/24"));
-    EXPECT_NE(message.find(L"\r\n工程师端软件隧道已启动：" + state.connectionId), std::wstring::npos);
+    EXPECT_TRUE(StartsWith(message, L"工程师端软件隧道已启动：" + state.connectionId)) << "the outcome, not the earlier stop";
+    EXPECT_EQ(message.find_first_of(L"\r\n"), std::wstring::npos);
     const auto lines = window().NewLogLinesSince(before);
-    ASSERT_GE(lines.size(), 3u);
+    ASSERT_GE(lines.size(), 4u);
     EXPECT_EQ(lines[0], L"正在请求连接授权...");
-    EXPECT_EQ(lines[1], L"软件隧道未运行。");
-    EXPECT_TRUE(StartsWith(lines[2], L"连接授权成功：")) << "the completion message follows as one entry";
+    EXPECT_EQ(lines[1], L"软件隧道未运行。") << "the log keeps every line of the message";
+    EXPECT_EQ(lines[2], L"连接授权成功：" + state.connectionId + L"，分配地址 " + state.assignedAddress + L"，路由 192.168.1.0/24");
+    EXPECT_EQ(lines.back(), message);
     EXPECT_TRUE(window().record().engine->running());
     EXPECT_EQ(window().ComboEntries(kTargetNetwork), (std::vector<std::wstring>{L"ALL", L"192.168.1.0/24"}))
         << "the granted routes are the target networks on offer";
@@ -92,6 +96,109 @@ TEST_F(WindowCommandsTest, ConnectDisablesTheCommandsWhileItRunsAndShowsTheTunne
     EXPECT_NE(requests[0].body.find("\"targetNetwork\":\"192.168.1.0/24\""), std::string::npos)
         << "the network shown in the list was requested: " << requests[0].body;
     EXPECT_FALSE(window().record().retryTimerArmed);
+}
+
+TEST_F(WindowCommandsTest, ARefusedConnectShowsTheRefusal) {
+    PostScenario(DemoScenario(R"([{"path":"/api/connections/request","code":"NO_SHARED_NETWORKS","message":"无共享网段"}])"));
+    Open();
+    window().Type(kAccessKey, kDemoAccessKey);
+    window().Click(kConnect);
+    ASSERT_TRUE(window().WaitForIdle());
+    EXPECT_EQ(window().Text(kStatusLine), L"Connection authorization failed: 无共享网段");
+    EXPECT_EQ(window().LogLines().back(), L"Connection authorization failed: 无共享网段");
+}
+
+TEST_F(WindowCommandsTest, AStoredTargetOutsideTheListIsOfferedAndRequestedUnchanged) {
+    Open([](ClientState& state) {
+        state.routesText = L"192.168.1.0/24";
+        state.targetNetwork = L"10.20.0.0/16";
+    });
+    EXPECT_EQ(window().ComboEntries(kTargetNetwork), (std::vector<std::wstring>{L"ALL", L"192.168.1.0/24", L"10.20.0.0/16"}));
+    EXPECT_EQ(window().ComboSelection(kTargetNetwork), L"10.20.0.0/16");
+    window().Type(kAccessKey, kDemoAccessKey);
+    window().Click(kConnect);
+    ASSERT_TRUE(window().WaitForIdle());
+    const auto requests = CallsTo("/api/connections/request");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_NE(requests[0].body.find("\"targetNetwork\":\"10.20.0.0/16\""), std::string::npos) << requests[0].body;
+}
+
+TEST_F(WindowCommandsTest, WhatIsTypedWhileAWorkerRunsSurvivesItsCompletion) {
+    Open();
+    window().Type(kAccessKey, kDemoAccessKey);
+    PostFault(R"({"name":"delay-http","ms":1500,"count":1,"pathPrefix":"/api/devices/resolve"})");
+    window().Click(kGetNetworks);
+    ASSERT_TRUE(Busy());
+    window().Type(kAccessKey, L"OVK-TYPED-MEANWHILE");
+    window().Type(kProfileName, L"新档案");
+
+    ASSERT_TRUE(window().WaitForIdle());
+    EXPECT_EQ(window().Text(kStatusLine), L"已获取现场端 SITE-0001 的共享网段。");
+    EXPECT_EQ(window().Text(kAccessKey), L"OVK-TYPED-MEANWHILE");
+    EXPECT_EQ(window().Text(kProfileName), L"新档案") << "not the resolved device name";
+    EXPECT_EQ(window().Text(kDeviceNumber), L"SITE-0001") << "what was not typed shows the worker's result";
+    EXPECT_EQ(window().ComboSelection(kTargetNetwork), L"192.168.1.0/24");
+}
+
+TEST_F(WindowCommandsTest, ARefusedConnectionReadsWithWinHttpsOwnText) {
+    // A loopback port bound without listening refuses every connection.
+    WinsockSession winsock;
+    ASSERT_EQ(winsock.Start(), 0);
+    const UniqueSocket bound(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    ASSERT_TRUE(bound);
+    const SOCKET closed = bound.get();
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(closed, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    int length = sizeof(address);
+    ASSERT_EQ(getsockname(closed, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::wstring url = L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port));
+    Open([&](ClientState& state) { state.serverUrl = url; });
+    window().Type(kAccessKey, kDemoAccessKey);
+    window().Click(kGetNetworks);
+    ASSERT_TRUE(window().WaitForIdle());
+    const std::wstring status = window().Text(kStatusLine);
+    EXPECT_TRUE(StartsWith(status, L"Error: WinHttpReceiveResponse: ")) << WideToUtf8(status);
+    EXPECT_GT(status.size(), std::wstring(L"Error: WinHttpReceiveResponse: ").size()) << "a reason follows";
+}
+
+// Counts the paint messages that the test thread's pump takes for the main window.
+HWND g_paintedWindow = nullptr;
+int g_paints = 0;
+LRESULT CALLBACK CountPaints(int code, WPARAM wParam, LPARAM lParam) {
+    const auto* message = reinterpret_cast<const MSG*>(lParam);
+    if (code == HC_ACTION && wParam == PM_REMOVE && message->message == WM_PAINT && message->hwnd == g_paintedWindow) {
+        ++g_paints;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TEST_F(WindowCommandsTest, TheSidebarFollowsARelayDropAndTheRecoveryByItself) {
+    Open();
+    window().Type(kAccessKey, kDemoAccessKey);
+    window().Click(kConnect);
+    ASSERT_TRUE(window().WaitForIdle());
+    ASSERT_TRUE(window().record().engine->running());
+    ShowWindow(window().window(), SW_SHOWNOACTIVATE);  // a hidden window is never painted
+    const auto painted = [&] { return window().record().paintedConnection; };
+    ASSERT_TRUE(window().PumpUntil([&] { return painted() == PaintedConnection{true, true}; }, seconds(10)));
+
+    // Nothing changes: the watch does not repaint.
+    g_paintedWindow = window().window();
+    g_paints = 0;
+    HHOOK hook = SetWindowsHookExW(WH_GETMESSAGE, CountPaints, nullptr, GetCurrentThreadId());
+    ASSERT_NE(hook, nullptr);
+    window().PumpFor(milliseconds(1600));
+    UnhookWindowsHookEx(hook);
+    EXPECT_EQ(g_paints, 0);
+
+    PostFault(R"({"name":"refuse-upgrades","count":2,"status":503})");
+    PostFault(R"({"name":"close-relays"})");
+    EXPECT_TRUE(window().PumpUntil([&] { return painted() == PaintedConnection{true, false}; }, seconds(5)))
+        << "the drop is shown without any command";
+    EXPECT_TRUE(window().PumpUntil([&] { return painted() == PaintedConnection{true, true}; }, seconds(30)))
+        << "and so is the recovery";
 }
 
 TEST_F(WindowCommandsTest, ASecondPressWhileBusyDoesNothingAndLogsNothing) {
@@ -126,7 +233,7 @@ TEST_F(WindowCommandsTest, DisconnectStopsTheTunnelAndEndsTheSession) {
     window().Click(kDisconnect);
     EXPECT_EQ(window().Text(kStatusLine), L"正在停止软件隧道...");
     ASSERT_TRUE(window().WaitForIdle());
-    EXPECT_TRUE(StartsWith(window().Text(kStatusLine), L"软件隧道已停止。\r\n远程调试会话已断开。"));
+    EXPECT_EQ(window().Text(kStatusLine), L"软件隧道已停止。");
     EXPECT_FALSE(window().record().engine->running());
     EXPECT_TRUE(window().record().state.connectionId.empty());
     EXPECT_TRUE(window().record().state.assignedAddress.empty());
@@ -135,8 +242,8 @@ TEST_F(WindowCommandsTest, DisconnectStopsTheTunnelAndEndsTheSession) {
     const auto lines = window().NewLogLinesSince(before);
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines[0], L"正在停止软件隧道...");
-    EXPECT_EQ(lines[1], L"软件隧道已停止。");
-    EXPECT_EQ(lines[2], L"远程调试会话已断开。");
+    EXPECT_EQ(lines[1], L"远程调试会话已断开。");
+    EXPECT_EQ(lines.back(), L"软件隧道已停止。");
     EXPECT_EQ(CallsTo("/api/connections/" + std::string(connectionId.begin(), connectionId.end()) + "/disconnect").size(), 1u);
 }
 
@@ -168,6 +275,7 @@ TEST_F(WindowCommandsTest, CopyWithAnEmptyKeyLeavesTheClipboardAlone) {
     window().Type(kAccessKey, L"   ");
     window().Click(kCopy);
     EXPECT_EQ(window().LogLines().back(), L"当前没有可复制的密钥。");
+    EXPECT_EQ(window().Text(kStatusLine), L"当前没有可复制的密钥。");
     EXPECT_EQ(ReadClipboardText(), L"held by another program");
 }
 
@@ -177,7 +285,7 @@ TEST_F(WindowCommandsTest, CopyPutsTheTrimmedKeyOnTheClipboard) {
     window().Click(kCopy);
     EXPECT_EQ(window().LogLines().back(), L"接入密钥已复制。");
     EXPECT_EQ(ReadClipboardText(), L"OVK-COPY-ME");
-    EXPECT_EQ(window().Text(kStatusLine), L"就绪。") << "copying is no worker command";
+    EXPECT_EQ(window().Text(kStatusLine), L"接入密钥已复制。");
 }
 
 }  // namespace

@@ -258,5 +258,42 @@ TEST_F(MainWindowLayoutTest, TheWindowCannotBeMadeSmallerThanTheMinimum) {
     EXPECT_EQ(outer.bottom - outer.top, 860);
 }
 
+// The work area of a screen smaller than the test's display, handed to the window in place of its
+// monitor's.
+RECT g_workArea{};
+RECT SmallWorkArea(HWND) { return g_workArea; }
+
+TEST_F(MainWindowLayoutTest, OnSmallScreensTheWindowFitsTheWorkAreaAndShowsEveryConnectPageControl) {
+    // 1366 x 768 and 1920 x 1080 at 150 % (1280 x 720), each less a 40-pixel task bar.
+    for (const RECT work : {RECT{0, 0, 1366, 728}, RECT{0, 0, 1280, 680}}) {
+        g_workArea = work;
+        window_.record().workAreaOf = SmallWorkArea;
+        SetWindowPos(window_.window(), nullptr, 300, 200, 1220, 860, SWP_NOZORDER | SWP_NOACTIVATE);
+        PlaceInitialWindow(window_.record());
+        window_.Resize(600, 400);  // as small as the user can make it
+
+        RECT outer{};
+        GetWindowRect(window_.window(), &outer);
+        EXPECT_EQ(outer.bottom - outer.top, work.bottom) << "the smallest window is the work area's height";
+        EXPECT_EQ(outer.right - outer.left, 1220);
+        EXPECT_GE(outer.left, work.left);
+        EXPECT_GE(outer.top, work.top);
+        EXPECT_LE(outer.right, work.right);
+        EXPECT_LE(outer.bottom, work.bottom);
+
+        const SIZE client = window_.ClientSize();
+        for (const ControlSpec& spec : kControlTable) {
+            if (VisibilityOnPage(spec.id, kConnectPage) != PageVisibility::kShown || Placed(spec.id).x == kParkedPosition) {
+                continue;
+            }
+            const Box box = Placed(spec.id);  // a combo box's selection field: the list drops over the rest
+            EXPECT_GE(box.y, 106) << spec.id << " on " << work.right;
+            EXPECT_LE(box.x + box.width, client.cx) << spec.id << " on " << work.right;
+            EXPECT_LE(box.y + box.height, client.cy) << spec.id << " on " << work.right << ", client " << client.cy;
+            EXPECT_TRUE(window_.Visible(spec.id)) << spec.id;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ostrevane::testing

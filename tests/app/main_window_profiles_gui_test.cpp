@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/control_table.h"
+#include "platform/file_io.h"
 #include "settings/settings_file.h"
 #include "settings/text_utils.h"
 #include "support/service_client.h"
@@ -93,8 +94,28 @@ TEST_F(WindowProfilesTest, SavingWithoutANameIsRefused) {
     window().Type(kAccessKey, L"OVK-1");
     window().Click(kSaveProfile);
     EXPECT_EQ(window().LogLines().back(), L"档案未保存：请先填写档案名称。");
+    EXPECT_EQ(window().Text(kStatusLine), L"档案未保存：请先填写档案名称。") << "the refusal is seen on the connect page";
     EXPECT_EQ(ReadFileBytes(SettingsFilePath()).value_or(""), before) << "the file is not written";
     EXPECT_EQ(window().ComboEntries(kSavedProfiles), std::vector<std::wstring>{L"A"});
+}
+
+TEST_F(WindowProfilesTest, ASettingsFileWithAByteOrderMarkKeepsItsProfilesThroughASave) {
+    Open([](ClientState& state) { state.siteProfiles = {Profile(L"A", L"ka"), Profile(L"B", L"kb")}; });
+    window().Close();
+    const std::string saved = ReadFileBytes(SettingsFilePath()).value_or("");
+    ASSERT_TRUE(WriteFileReplacing(SettingsFilePath(), "\xEF\xBB\xBF" + saved));  // as Notepad saves it
+
+    window_ = std::make_unique<WindowDriver>();
+    EXPECT_EQ(window().ComboEntries(kSavedProfiles), (std::vector<std::wstring>{L"A", L"B"}));
+    window().Type(kAccessKey, L"OVK-NEW");
+    window().Type(kProfileName, L"C");
+    window().Click(kSaveProfile);
+    ClientState reloaded;
+    LoadClientState(reloaded);
+    ASSERT_EQ(reloaded.siteProfiles.size(), 3u);
+    EXPECT_EQ(reloaded.siteProfiles[0].name, L"C");
+    EXPECT_EQ(reloaded.siteProfiles[1].name, L"A");
+    EXPECT_EQ(reloaded.siteProfiles[2].name, L"B");
 }
 
 TEST_F(WindowProfilesTest, SavingWithoutAnAccessKeyIsRefused) {
@@ -161,6 +182,7 @@ TEST_F(WindowProfilesTest, ChoosingAProfileAppliesItAndOffersItsNetworks) {
     });
     window().ChooseEntry(kSavedProfiles, 1);
     EXPECT_EQ(window().LogLines().back(), L"已加载档案：Plant-1");
+    EXPECT_EQ(window().Text(kStatusLine), L"已加载档案：Plant-1");
     EXPECT_EQ(window().Text(kProfileName), L"Plant-1");
     EXPECT_EQ(window().Text(kAccessKey), L"KEY-7");
     EXPECT_EQ(window().Text(kServerUrl), L"http://10.0.0.7:18650");

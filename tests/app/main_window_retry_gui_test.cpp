@@ -45,6 +45,7 @@ TEST_F(WindowRetryTest, DeviceOfflineIsRetriedEveryFiveSecondsUntilTheServiceAcc
     ASSERT_GE(afterFirst.size(), 2u);
     EXPECT_EQ(afterFirst[afterFirst.size() - 2], kRefusal);
     EXPECT_EQ(afterFirst.back(), kRetryAnnouncement) << "announced right after the failure line";
+    EXPECT_EQ(window().Text(kStatusLine), kRetryAnnouncement);
     EXPECT_EQ(window().record().state.heartbeatMessage, L"DEVICE_OFFLINE");
 
     ASSERT_TRUE(window().PumpUntil([&] { return !window().record().state.connectionId.empty(); }, seconds(30)));
@@ -94,6 +95,30 @@ TEST_F(WindowRetryTest, ATickWhileAWorkerRunsIsSkipped) {
         << "the tick was not queued behind the worker";
     EXPECT_EQ(CallsTo("/api/connections/request").size(), 1u);
     EXPECT_TRUE(window().record().retryTimerArmed) << "the refusal code still stands";
+}
+
+TEST_F(WindowRetryTest, ATickDoesNotSendAKeyBeingTyped) {
+    RefuseAuthorizations("");
+    ConnectAndFail();
+    KillTimer(window().window(), kRetryTimerId);  // the test delivers the ticks itself
+    ShowWindow(window().window(), SW_SHOWNOACTIVATE);
+    SetFocus(window().control(kAccessKey));
+    ASSERT_EQ(GetFocus(), window().control(kAccessKey));
+    window().Type(kAccessKey, L"OVK-HALF");
+    const std::size_t before = window().LogLines().size();
+
+    SendMessageW(window().window(), WM_TIMER, kRetryTimerId, 0);
+    EXPECT_FALSE(window().record().busy.load());
+    EXPECT_EQ(window().LogLines().size(), before);
+    EXPECT_EQ(CallsTo("/api/connections/request").size(), 1u) << "the half-typed key was not sent";
+
+    // Once the box has lost the focus the key counts as typed, and the next tick sends it.
+    SetFocus(window().window());
+    SendMessageW(window().window(), WM_TIMER, kRetryTimerId, 0);
+    ASSERT_TRUE(window().WaitForIdle());
+    const auto requests = CallsTo("/api/connections/request");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_NE(requests[1].body.find("\"deviceSecret\":\"OVK-HALF\""), std::string::npos) << requests[1].body;
 }
 
 TEST_F(WindowRetryTest, DisconnectStopsTheRetries) {

@@ -3,15 +3,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "app/control_table.h"
 #include "app/palette.h"
+#include "app/window_layout.h"
 
 namespace ostrevane {
 namespace {
 
 using namespace palette;
+using namespace control_id;
 
 PaintModel Model(int width = 1204, int height = 821, std::uint8_t page = 0) {
     PaintModel model;
@@ -236,8 +240,25 @@ TEST(PageCards, ConnectPageHasThreeCardsWithTitlesAndLabels) {
     }
 }
 
-TEST(PageCards, LogCardTopStaysWithin642And736) {
-    EXPECT_EQ(PageCards(BuildMainWindowScene(Model(1204, 700, 0))).back(), (PaintRect{360, 642, 1176, 674}));
+TEST(PageCards, CardsAndLabelsFollowTheCompressedControls) {
+    const int height = kSmallestLayoutHeight;
+    const PaintScene scene = BuildMainWindowScene(Model(1204, height, 0));
+    const auto placements = LayoutPlacements(1204, height, kConnectPage);
+    const auto y = [&](int id) {
+        return std::find_if(placements.begin(), placements.end(), [&](const ControlPlacement& p) { return p.id == id; })->y;
+    };
+    EXPECT_EQ(TextAt(scene, {382, y(kSavedProfiles) - 32, 1154, y(kSavedProfiles) - 6}).text, L"已保存档案");
+    EXPECT_EQ(TextAt(scene, {382, y(kAccessKey) - 36, 1154, y(kAccessKey) - 10}).text, L"接入密钥");
+    const std::vector<PaintRect> cards = PageCards(scene);
+    ASSERT_EQ(cards.size(), 3u);
+    EXPECT_LT(cards[0].bottom, cards[1].top) << "the two upper cards stay apart";
+    EXPECT_GE(cards[0].bottom, y(kTestAddress) + 38);
+    EXPECT_LE(cards[2].bottom, height);
+}
+
+TEST(PageCards, LogCardTopStaysWithin642And736FromTheFullHeightOn) {
+    EXPECT_EQ(PageCards(BuildMainWindowScene(Model(1204, 700, 0))).back(), (PaintRect{360, 592, 1176, 684}))
+        << "a short window compresses the layout, and the card still frames the status line";
     EXPECT_EQ(PageCards(BuildMainWindowScene(Model(1204, 775, 0))).back(), (PaintRect{360, 643, 1176, 749}));
     const PaintScene tall = BuildMainWindowScene(Model(1600, 1200, 0));
     EXPECT_EQ(PageCards(tall).back(), (PaintRect{360, 736, 1572, 1174}));

@@ -27,9 +27,10 @@ TEST(ArmsAuthorizationRetry, OtherCodesOrAConnectionDisarm) {
 }
 
 TEST(RetriesOnTick, ATickWhileBusyIsSkipped) {
-    EXPECT_TRUE(RetriesOnTick(false, Refused(L"DEVICE_OFFLINE")));
-    EXPECT_FALSE(RetriesOnTick(true, Refused(L"DEVICE_OFFLINE")));
-    EXPECT_FALSE(RetriesOnTick(false, Refused(L"NO_SHARED_NETWORKS")));
+    EXPECT_TRUE(RetriesOnTick(false, Refused(L"DEVICE_OFFLINE"), false));
+    EXPECT_FALSE(RetriesOnTick(true, Refused(L"DEVICE_OFFLINE"), false));
+    EXPECT_FALSE(RetriesOnTick(false, Refused(L"NO_SHARED_NETWORKS"), false));
+    EXPECT_FALSE(RetriesOnTick(false, Refused(L"DEVICE_OFFLINE"), true)) << "a key being typed is not sent";
 }
 
 }  // namespace

@@ -46,12 +46,82 @@ TEST(LayoutPlacements, TheTestAddressGrowsWithTheWidthUpTo360) {
     EXPECT_EQ(PlacementOf(wide, kSaveProfile).x, 1836);
 }
 
-TEST(LayoutPlacements, TheStatusLineStaysBetween694And788) {
-    EXPECT_EQ(PlacementOf(LayoutPlacements(1204, 400, kConnectPage), kStatusLine).y, 694);
+TEST(LayoutPlacements, TheStatusLineStaysBetween694And788FromTheFullHeightOn) {
+    EXPECT_EQ(PlacementOf(LayoutPlacements(1204, 760, kConnectPage), kStatusLine).y, 685) << "compressed below";
     EXPECT_EQ(PlacementOf(LayoutPlacements(1204, 774, kConnectPage), kStatusLine).y, 694);
     EXPECT_EQ(PlacementOf(LayoutPlacements(1204, 775, kConnectPage), kStatusLine).y, 695);
     EXPECT_EQ(PlacementOf(LayoutPlacements(1204, 868, kConnectPage), kStatusLine).y, 788);
     EXPECT_EQ(PlacementOf(LayoutPlacements(1204, 3000, kConnectPage), kStatusLine).y, 788);
+}
+
+// The connect page's controls with their heights when shown (a combo box closed).
+std::vector<ControlPlacement> ShownConnectControls(int width, int height) {
+    std::vector<ControlPlacement> shown;
+    for (ControlPlacement place : LayoutPlacements(width, height, kConnectPage)) {
+        if (place.x == kParkedPosition) {
+            continue;
+        }
+        if (place.id == kTargetNetwork || place.id == kSavedProfiles) {
+            place.height = 30;
+        }
+        shown.push_back(place);
+    }
+    return shown;
+}
+
+bool Overlap(const ControlPlacement& a, const ControlPlacement& b) {
+    return a.x < b.x + b.width && b.x < a.x + a.width && a.y < b.y + b.height && b.y < a.y + a.height;
+}
+
+TEST(LayoutPlacements, ShortClientAreasCompressTheGapsAndKeepEveryControlInside) {
+    for (int height = kSmallestLayoutHeight; height < kFullLayoutHeight; height += 7) {
+        const auto shown = ShownConnectControls(1204, height);
+        for (const ControlPlacement& place : shown) {
+            EXPECT_GE(place.y, 106) << place.id << " below the tabs at " << height;
+            EXPECT_LE(place.y + place.height, height) << place.id << " inside at " << height;
+        }
+        for (std::size_t i = 0; i < shown.size(); ++i) {
+            for (std::size_t j = i + 1; j < shown.size(); ++j) {
+                if (shown[i].id == kSavedProfiles && shown[j].id == kStatusLine) {
+                    continue;  // the closed list ends where the status line begins, as at full height
+                }
+                EXPECT_FALSE(Overlap(shown[i], shown[j])) << shown[i].id << " and " << shown[j].id << " at " << height;
+            }
+        }
+    }
+    EXPECT_EQ(PlacementOf(LayoutPlacements(1204, kSmallestLayoutHeight, kConnectPage), kStatusLine).y, 602);
+    EXPECT_EQ(LayoutPlacements(1204, 400, kConnectPage), LayoutPlacements(1204, kSmallestLayoutHeight, kConnectPage))
+        << "below the smallest height nothing moves further";
+}
+
+TEST(LayoutY, IsTheFullLayoutFromItsHeightOnAndMonotoneBelow) {
+    for (int y : {0, 116, 226, 466, 694, 774}) {
+        EXPECT_EQ(LayoutY(y, kFullLayoutHeight), y);
+        EXPECT_EQ(LayoutY(y, 2000), y);
+    }
+    EXPECT_EQ(LayoutY(106, kSmallestLayoutHeight), 106) << "the header and the tabs stay";
+    EXPECT_EQ(LayoutY(kFullLayoutHeight, kSmallestLayoutHeight), kSmallestLayoutHeight);
+    EXPECT_EQ(StatusCardBottom(kSmallestLayoutHeight), kSmallestLayoutHeight - 8);
+    EXPECT_EQ(StatusCardBottom(900), 874);
+    for (int height = kSmallestLayoutHeight; height <= kFullLayoutHeight; height += 13) {
+        for (int y = 0; y < kFullLayoutHeight; ++y) {
+            ASSERT_LE(LayoutY(y, height), LayoutY(y + 1, height)) << y << " at " << height;
+        }
+    }
+}
+
+TEST(MinimumTrackSize, IsTheDesignedMinimumCappedByTheWorkArea) {
+    EXPECT_EQ(MinimumTrackSize(1600, 1000), (TrackSize{1220, 860}));
+    EXPECT_EQ(MinimumTrackSize(1366, 728), (TrackSize{1220, 728}));
+    EXPECT_EQ(MinimumTrackSize(1280, 680), (TrackSize{1220, 680}));
+    EXPECT_EQ(MinimumTrackSize(1024, 600), (TrackSize{1024, 600}));
+    EXPECT_EQ(MinimumTrackSize(0, 0), (TrackSize{1220, 860})) << "an unknown work area leaves the design";
+}
+
+TEST(FitIntoWorkArea, ShrinksToTheWorkAreaAndMovesInside) {
+    EXPECT_EQ(FitIntoWorkArea({100, 50, 1320, 870}, {0, 0, 1600, 1000}), (ScreenRect{100, 50, 1320, 870}));
+    EXPECT_EQ(FitIntoWorkArea({200, 100, 1420, 920}, {0, 0, 1366, 728}), (ScreenRect{146, 0, 1366, 728}));
+    EXPECT_EQ(FitIntoWorkArea({-50, -20, 1170, 800}, {0, 40, 1280, 720}), (ScreenRect{0, 40, 1220, 720}));
 }
 
 TEST(LayoutPlacements, ConnectPageParksTheTenControlsWithoutAPlace) {

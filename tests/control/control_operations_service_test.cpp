@@ -144,7 +144,8 @@ TEST_F(ControlOperationsTest, ConnectEndsTheEarlierSessionFirst) {
     const std::wstring first = state_.connectionId;
     const std::wstring message = Run(ConnectOperation);
     EXPECT_NE(state_.connectionId, first);
-    EXPECT_EQ(message.rfind(L"软件隧道已停止。\r\n远程调试会话已断开。", 0), 0u) << WideToUtf8(message);
+    EXPECT_EQ(message.rfind(L"远程调试会话已断开。\r\n已移除系统代理旁路：192.168.1.*;10.20.*\r\n软件隧道已停止。\r\n", 0), 0u)
+        << WideToUtf8(message);
     const auto reports = RequestsTo("/api/connections/" + WideToUtf8(first) + "/disconnect");
     ASSERT_EQ(reports.size(), 1u);
     EXPECT_EQ(reports[0].body, "{\"engineerId\":\"ENG-12345678\",\"reason\":\"本地客户端断开连接\"}");
@@ -198,7 +199,8 @@ TEST_F(ControlOperationsTest, DisconnectStopsReportsRemovesAndClears) {
     const std::string connectionId = WideToUtf8(state_.connectionId);
     state_.heartbeatMessage = L"DEVICE_OFFLINE";
     EXPECT_EQ(Run(DisconnectOperation),
-              L"软件隧道已停止。\r\n远程调试会话已断开。\r\n已移除系统代理旁路：192.168.1.*;10.20.*");
+              L"远程调试会话已断开。\r\n已移除系统代理旁路：192.168.1.*;10.20.*\r\n软件隧道已停止。")
+        << "the stop, the outcome, comes last";
     EXPECT_FALSE(engine_->running());
     EXPECT_EQ(ReadProxyOverride(), L"*.local");
     const ClientState saved = SavedState();
@@ -239,7 +241,7 @@ TEST_F(ControlOperationsTest, ARefusedDisconnectReportStillClearsTheSession) {
     PostScenario(DemoScenario(R"([{"path":"/api/connections/*/disconnect","code":"NOPE","message":"不行"}])"));
     state_.connectionId = L"c-1";
     state_.routesText = L"10.20.0.0/16";
-    EXPECT_EQ(Run(DisconnectOperation), L"软件隧道未运行。\r\n会话断开上报失败：不行");
+    EXPECT_EQ(Run(DisconnectOperation), L"会话断开上报失败：不行\r\n软件隧道未运行。");
     EXPECT_EQ(state_.connectionId, L"");
 }
 

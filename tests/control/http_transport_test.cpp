@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "platform/winsock.h"
+
 namespace ostrevane {
 namespace {
 
@@ -30,6 +32,33 @@ TEST(CrackUrl, ReportsAnUncrackableUrl) {
         FAIL() << "no error";
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()).rfind("WinHttpCrackUrl", 0), 0u) << error.what();
+    }
+}
+
+}  // namespace
+}  // namespace ostrevane
+
+namespace ostrevane {
+namespace {
+
+TEST(SendHttpRequest, ARefusedConnectionSaysWhyInWinHttpsOwnWords) {
+    WinsockSession winsock;
+    ASSERT_EQ(winsock.Start(), 0);
+    const UniqueSocket bound(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));  // bound, never listening: refuses
+    ASSERT_TRUE(bound);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(bound.get(), reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    int length = sizeof(address);
+    ASSERT_EQ(getsockname(bound.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+    try {
+        SendHttpRequest(L"GET", L"http://127.0.0.1:" + std::to_wstring(ntohs(address.sin_port)) + L"/", L"");
+        FAIL() << "no exception";
+    } catch (const std::runtime_error& error) {
+        const std::string text = error.what();
+        EXPECT_EQ(text.find("WinHttpReceiveResponse: "), 0u) << text;
+        EXPECT_EQ(text.find("failed."), std::string::npos) << text;
     }
 }
 

@@ -41,6 +41,22 @@ TEST(FormatWin32Error, DifferentCodesGiveDifferentTexts) {
     EXPECT_NE(FormatWin32Error(L"x"), notFound);
 }
 
+TEST(FormatWin32Error, WinHttpCodesTakeTheirTextFromWinHttpsOwnTable) {
+    for (const DWORD code : {12002ul, 12007ul, 12029ul}) {  // timeout, name not resolved, cannot connect
+        SetLastError(code);
+        const std::wstring text = FormatWin32Error(L"WinHttpSendRequest");
+        EXPECT_EQ(text.rfind(L"WinHttpSendRequest: ", 0), 0u) << code << ": " << WideToUtf8(text);
+        EXPECT_EQ(text.find(L"failed."), std::wstring::npos) << WideToUtf8(text);
+    }
+}
+
+TEST(KnownWinHttpText, NamesTheCommonFailuresAndNothingElse) {
+    EXPECT_EQ(KnownWinHttpText(12029), L"A connection with the server could not be established\r\n");
+    EXPECT_EQ(KnownWinHttpText(12002), L"The operation timed out\r\n");
+    EXPECT_EQ(KnownWinHttpText(12999), L"");
+    EXPECT_EQ(KnownWinHttpText(ERROR_ACCESS_DENIED), L"");
+}
+
 TEST(ThrowWin32Error, ThrowsTheFormattedTextInUtf8) {
     SetLastError(kCodeWithoutText);
     try {

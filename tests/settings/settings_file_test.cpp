@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <random>
 
@@ -32,12 +33,44 @@ std::vector<std::wstring> StrayFiles(const std::wstring& folder) {
     do {
         // The pattern also matches the settings file itself.
         const std::wstring name = data.cFileName;
-        if (name != L"Client.settings.json" && name != std::wstring(L"Client.settings.json") + kUnreadableSettingsSuffix) {
+        const std::wstring copyPrefix = std::wstring(L"Client.settings.json") + kUnreadableSettingsSuffix;
+        if (name != L"Client.settings.json" && name.rfind(copyPrefix, 0) != 0) {
             names.push_back(name);
         }
     } while (FindNextFileW(find, &data));
     FindClose(find);
     return names;
+}
+
+// The kept-aside copies of the settings file, oldest first, with their contents.
+std::vector<std::pair<std::wstring, std::string>> Copies(const std::wstring& path) {
+    std::vector<std::pair<std::wstring, std::string>> copies;
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = FindFirstFileW((path + kUnreadableSettingsSuffix + L"*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) {
+        return copies;
+    }
+    do {
+        const std::wstring full = JoinPath(DirectoryPart(path), data.cFileName);
+        copies.emplace_back(full, ReadFileBytes(full).value_or(""));
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+    std::sort(copies.begin(), copies.end());
+    return copies;
+}
+
+std::vector<std::string> CopyContents(const std::wstring& path) {
+    std::vector<std::string> contents;
+    for (const auto& copy : Copies(path)) {
+        contents.push_back(copy.second);
+    }
+    return contents;
+}
+
+void DeleteCopies(const std::wstring& path) {
+    for (const auto& copy : Copies(path)) {
+        DeleteFileW(copy.first.c_str());
+    }
 }
 
 ClientState CustomState() {
@@ -56,16 +89,18 @@ class SettingsFileTest : public ::testing::Test {
 protected:
     void SetUp() override {
         path_ = SettingsFilePath();
-        aside_ = path_ + kUnreadableSettingsSuffix;
         originalFile_ = ReadFileBytes(path_);
-        originalAside_ = ReadFileBytes(aside_);
+        originalCopies_ = Copies(path_);
         DeleteFileW(path_.c_str());
-        DeleteFileW(aside_.c_str());
+        DeleteCopies(path_);
     }
 
     void TearDown() override {
         Restore(path_, originalFile_);
-        Restore(aside_, originalAside_);
+        DeleteCopies(path_);
+        for (const auto& [name, bytes] : originalCopies_) {
+            WriteFileReplacing(name, bytes);
+        }
     }
 
     static void Restore(const std::wstring& path, const std::optional<std::string>& bytes) {
@@ -79,9 +114,8 @@ protected:
     void WriteSettings(const std::string& bytes) { ASSERT_TRUE(WriteFileReplacing(path_, bytes)); }
 
     std::wstring path_;
-    std::wstring aside_;
     std::optional<std::string> originalFile_;
-    std::optional<std::string> originalAside_;
+    std::vector<std::pair<std::wstring, std::string>> originalCopies_;
 };
 
 TEST_F(SettingsFileTest, LivesInTheRoamingFolder) {
@@ -109,10 +143,10 @@ TEST_F(SettingsFileTest, EmptyFileChangesNothing) {
     LoadClientState(state);
     EXPECT_EQ(state, ClientState{});
     EXPECT_TRUE(state.engineerId.empty());
-    EXPECT_EQ(GetFileAttributesW(aside_.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(Copies(path_).empty());
 }
 
-TEST_F(SettingsFileTest, UnparsableFileKeepsFieldsAndIsKeptAsideOnce) {
+TEST_F(SettingsFileTest, EveryUnparsableFileIsKeptAsideUnderItsOwnName) {
     const std::string broken = "{\"deviceSecret\": \"other\", \"siteProfiles\": [{\"name\": \"Lost\"";
     WriteSettings(broken);
     ClientState state = CustomState();
@@ -121,27 +155,58 @@ TEST_F(SettingsFileTest, UnparsableFileKeepsFieldsAndIsKeptAsideOnce) {
     ClientState expected = CustomState();
     expected.engineerId = state.engineerId;
     EXPECT_EQ(state, expected);
-    EXPECT_EQ(ReadFileBytes(aside_), broken);
+    EXPECT_EQ(CopyContents(path_), std::vector<std::string>{broken});
 
-    // A later unreadable file does not replace the first copy, and saving leaves it alone.
+    // A later unreadable file gets a copy of its own beside the first, and saving leaves both.
     WriteSettings("\"unterminated");
     LoadClientState(state);
-    EXPECT_EQ(ReadFileBytes(aside_), broken);
     SaveClientState(state);
-    EXPECT_EQ(ReadFileBytes(aside_), broken);
+    EXPECT_EQ(CopyContents(path_), (std::vector<std::string>{broken, "\"unterminated"}));
     EXPECT_EQ(ReadFileBytes(path_), WideToUtf8(SettingsFileText(state)));
 }
 
+TEST_F(SettingsFileTest, OnlyTheNewestUnreadableCopiesAreKept) {
+    ClientState state = CustomState();
+    for (int round = 0; round < 12; ++round) {
+        std::string content = std::to_string(round);
+        content.insert(content.begin(), '[');
+        WriteSettings(content);
+        LoadClientState(state);
+    }
+    const std::vector<std::string> contents = CopyContents(path_);
+    ASSERT_EQ(contents.size(), kKeptUnreadableCopies);
+    EXPECT_EQ(contents.front(), "[2");
+    EXPECT_EQ(contents.back(), "[11");
+}
+
 TEST_F(SettingsFileTest, FileWithoutAnObjectIsKeptAside) {
-    // A byte-order mark is not skipped, so such a file reads as no settings at all.
-    const std::string withBom = "\xEF\xBB\xBF{\"deviceSecret\": \"x\", \"siteProfiles\": [{\"name\": \"P\"}]}";
-    WriteSettings(withBom);
+    WriteSettings("42");
     ClientState state = CustomState();
     LoadClientState(state);
-    EXPECT_EQ(ReadFileBytes(aside_), withBom);
+    EXPECT_EQ(CopyContents(path_), std::vector<std::string>{"42"});
     EXPECT_EQ(state.deviceSecret, L"key");
     EXPECT_TRUE(state.siteProfiles.empty());
     EXPECT_EQ(state.engineerId, L"ENG-11111111");
+}
+
+TEST_F(SettingsFileTest, ALeadingByteOrderMarkIsSkipped) {
+    WriteSettings("\xEF\xBB\xBF{\"deviceSecret\": \"x\", \"siteProfiles\": [{\"name\": \"P\"}]}");
+    ClientState state = CustomState();
+    LoadClientState(state);
+    EXPECT_EQ(state.deviceSecret, L"x");
+    ASSERT_EQ(state.siteProfiles.size(), 1u);
+    EXPECT_EQ(state.siteProfiles[0].name, L"P");
+    EXPECT_TRUE(Copies(path_).empty());
+}
+
+TEST(UnreadableCopies, NamesSortByTimeAndCounterAndTheOldestGoFirst) {
+    const std::wstring a = UnreadableCopyName(L"C:\\s.json", 2026, 12, 8, 9, 5, 7, 3, 0);
+    EXPECT_EQ(a, L"C:\\s.json.corrupt-20261208-090507-003-00");
+    const std::wstring b = UnreadableCopyName(L"C:\\s.json", 2026, 12, 8, 9, 5, 7, 3, 10);
+    const std::wstring c = UnreadableCopyName(L"C:\\s.json", 2026, 12, 8, 10, 0, 0, 0, 0);
+    EXPECT_EQ(CopiesBeyondLimit({c, a, b}, 2), std::vector<std::wstring>{a});
+    EXPECT_EQ(CopiesBeyondLimit({b, c, a}, 1), (std::vector<std::wstring>{a, b}));
+    EXPECT_TRUE(CopiesBeyondLimit({a, b}, 2).empty());
 }
 
 TEST_F(SettingsFileTest, WrongTypedMembersAreIgnored) {
@@ -156,7 +221,7 @@ TEST_F(SettingsFileTest, WrongTypedMembersAreIgnored) {
     expected.heartbeatAccepted = false;
     expected.siteProfiles.clear();
     EXPECT_EQ(state, expected);
-    EXPECT_EQ(GetFileAttributesW(aside_.c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(Copies(path_).empty());
 }
 
 TEST_F(SettingsFileTest, AnEmptyEngineerIdInTheFileIsReplaced) {
