@@ -1,5 +1,6 @@
 #include "support/service_window_fixture.h"
 
+#include "support/divert_files_choice.h"
 #include "app/log_file.h"
 #include "settings/settings_file.h"
 #include "support/reference_service.h"
@@ -10,12 +11,12 @@ namespace ostrevane::testing {
 void ServiceWindowTest::SetUp() {
     ServiceData(L"POST", L"/admin/reset", "{}");
     UseLogFileForTesting(temp_ / L"run.log");
-    SetDllDirectoryW(DivertStandinDirectory().c_str());
+    testing::UseDivertLibraryIn(DivertStandinDirectory());
 }
 
 void ServiceWindowTest::TearDown() {
     window_.reset();
-    SetDllDirectoryW(nullptr);
+    testing::UseEmbeddedDivertFiles();
     UseLogFileForTesting(L"");
     ServiceData(L"POST", L"/admin/reset", "{}");
 }
