@@ -2,6 +2,7 @@
 
 #include "support/divert_files_choice.h"
 #include "app/log_file.h"
+#include "platform/administrators_folder.h"
 #include "settings/settings_file.h"
 #include "support/reference_service.h"
 #include "support/service_client.h"
@@ -12,10 +13,12 @@ void ServiceWindowTest::SetUp() {
     ServiceData(L"POST", L"/admin/reset", "{}");
     UseLogFileForTesting(temp_ / L"run.log");
     testing::UseDivertLibraryIn(DivertStandinDirectory());
+    TrustCurrentAccountForTesting(true);  // Wine keeps no security descriptors
 }
 
 void ServiceWindowTest::TearDown() {
     window_.reset();
+    TrustCurrentAccountForTesting(false);
     testing::UseEmbeddedDivertFiles();
     UseLogFileForTesting(L"");
     ServiceData(L"POST", L"/admin/reset", "{}");
