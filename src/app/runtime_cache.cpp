@@ -3,7 +3,7 @@
 #include "platform/embedded_resource.h"
 #include "platform/held_file.h"
 #include "platform/path_text.h"
-#include "platform/paths.h"
+#include "platform/reparse_path.h"
 #include "platform/runtime_directories.h"
 #include "tunnel/divert_files.h"
 
@@ -14,7 +14,11 @@ bool ExtractResourceFile(int resourceId, const std::wstring& path) {
     if (content.empty()) {
         return false;
     }
-    CreateDirectoryTree(DirectoryPart(path));
+    // The cache lies in the user's own folders: never write through a link someone put on the way.
+    const std::vector<UniqueFileHandle> folders = HoldFoldersWithoutLinks(path);
+    if (folders.empty()) {
+        return false;
+    }
     // Content decides, not size: a planted file of the right size is rewritten.
     return static_cast<bool>(HoldFileWithContent(path, content));
 }

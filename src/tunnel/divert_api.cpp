@@ -4,7 +4,7 @@
 
 #include "platform/held_file.h"
 #include "platform/path_text.h"
-#include "platform/paths.h"
+#include "platform/reparse_path.h"
 #include "tunnel/divert_files.h"
 
 namespace ostrevane {
@@ -25,7 +25,10 @@ std::unique_ptr<DivertApi> LoadDivertApi() {
     if (files.library.empty() || files.directory.empty()) {
         throw std::runtime_error("WinDivert.dll was not found in the runtime cache.");
     }
-    CreateDirectoryTree(files.directory);
+    api->cacheFolders = HoldFoldersWithoutLinks(library);
+    if (api->cacheFolders.empty()) {
+        throw std::runtime_error("WinDivert.dll was not found in the runtime cache.");
+    }
     api->libraryFile = HoldFileWithContent(library, files.library);
     if (!api->libraryFile) {
         throw std::runtime_error("WinDivert.dll was not found in the runtime cache.");

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/unique_handle.h"
 #include "tunnel/divert_types.h"
@@ -19,7 +20,9 @@ struct DivertApi {
     using CloseFn = BOOL (*)(HANDLE handle);
 
     // Held from before the load until the table is released, so the files that were compared
-    // with the embedded ones are the ones the loader and the driver service read.
+    // with the embedded ones are the ones the loader and the driver service read, at the paths
+    // they were compared at (no folder on the way can be renamed or be a link).
+    std::vector<UniqueFileHandle> cacheFolders;
     UniqueFileHandle libraryFile;
     UniqueFileHandle driverFile;
     UniqueModule module;  // unloaded (first) when the table is released; empty for tables built by tests

@@ -95,6 +95,19 @@ TEST_F(DivertFilesTest, ReportsAMissingDriverWithoutLoadingTheLibrary) {
     EXPECT_EQ(GetModuleHandleW(L"WinDivert.dll"), nullptr);
 }
 
+TEST_F(DivertFilesTest, NeverWritesOrLoadsThroughALinkedCacheFolder) {
+    ASSERT_TRUE(CreateDirectoryW((temp_ / L"elsewhere").c_str(), nullptr));
+    if (!testing::MakeUnixLink(temp_ / L"linked", temp_ / L"elsewhere")) {
+        GTEST_SKIP() << "no way to make a link here";
+    }
+    UseDivertFilesForTesting(
+        DivertFiles{temp_ / L"linked", Genuine(kDivertLibraryFileName), Genuine(kDivertDriverFileName)});
+    EXPECT_EQ(LoadError(), "WinDivert.dll was not found in the runtime cache.");
+    EXPECT_FALSE(testing::ReadFileBytes(temp_ / L"elsewhere\\WinDivert.dll"));
+    DeleteFileW((temp_ / L"linked").c_str());
+    RemoveDirectoryW((temp_ / L"linked").c_str());
+}
+
 TEST(LoadDivertApi, ReportsALibraryWithoutAllExports) {
     testing::UseDivertLibraryIn(std::wstring(OSTREVANE_BINARY_DIR_W) + L"\\fixtures\\partial_divert");
     EXPECT_EQ(LoadError(), "WinDivert.dll is missing required exports.");
