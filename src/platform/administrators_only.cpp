@@ -1,5 +1,7 @@
 #include "platform/administrators_only.h"
 
+#include <sddl.h>
+
 namespace ostrevane {
 namespace {
 
@@ -9,11 +11,26 @@ constexpr ACCESS_MASK kChangingRights = FILE_WRITE_DATA | FILE_APPEND_DATA | FIL
 
 bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) { return IsWellKnownSid(sid, type) != FALSE; }
 
+// The installer service that owns the system's own files.
+bool IsTrustedInstaller(PSID sid) {
+    PSID installer = nullptr;
+    if (!ConvertStringSidToSidW(L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464", &installer)) {
+        return false;
+    }
+    const bool same = EqualSid(sid, installer) != FALSE;
+    LocalFree(installer);
+    return same;
+}
+
 bool IsAdministration(PSID sid, PSID alsoTrusted) {
     return sid != nullptr && IsValidSid(sid) &&
            (IsWellKnown(sid, WinLocalSystemSid) || IsWellKnown(sid, WinBuiltinAdministratorsSid) ||
-            (alsoTrusted != nullptr && EqualSid(sid, alsoTrusted)));
+            IsTrustedInstaller(sid) || (alsoTrusted != nullptr && EqualSid(sid, alsoTrusted)));
 }
+
+// CREATOR OWNER stands for whoever creates a file inside, and only those allowed to create
+// anything can: Program Files and its subfolders carry such an entry.
+bool IsCreatorOwner(PSID sid) { return sid != nullptr && IsValidSid(sid) && IsWellKnown(sid, WinCreatorOwnerSid); }
 
 }  // namespace
 
@@ -46,7 +63,7 @@ bool IsWritableOnlyByAdministrators(PSECURITY_DESCRIPTOR descriptor, PSID alsoTr
         }
         const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
         PSID sid = const_cast<DWORD*>(&allowed->SidStart);
-        if (!IsAdministration(sid, alsoTrusted) && (allowed->Mask & kChangingRights) != 0) {
+        if (!IsAdministration(sid, alsoTrusted) && !IsCreatorOwner(sid) && (allowed->Mask & kChangingRights) != 0) {
             return false;
         }
     }

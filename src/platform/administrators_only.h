@@ -11,9 +11,10 @@ namespace ostrevane {
 inline constexpr wchar_t kAdministratorsOnlySddl[] =
     L"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
 
-// True when the owner is SYSTEM or Administrators and no entry of the access list allows anyone
-// else a right that writes, creates, deletes or changes permissions (entries that only pass on
-// to new files count too). A missing access list grants everything: false. Access lists with
+// True when the owner is SYSTEM, Administrators or TrustedInstaller and no entry of the access
+// list allows anyone else a right that writes, creates, deletes or changes permissions (entries
+// that only pass on to new files count too; CREATOR OWNER entries do not, as only those who may
+// create files inherit them). A missing access list grants everything: false. Access lists with
 // entry kinds other than plain allow and deny are not judged: false.
 // `alsoTrusted` (none normally) counts as one of the administrators.
 bool IsWritableOnlyByAdministrators(PSECURITY_DESCRIPTOR descriptor, PSID alsoTrusted = nullptr);

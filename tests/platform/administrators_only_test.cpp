@@ -26,6 +26,16 @@ TEST(IsWritableOnlyByAdministrators, AcceptsTheClientsOwnFolderAndSystemOwnedOne
     EXPECT_TRUE(Judge(L"O:BAD:(D;;FA;;;WD)(A;;FA;;;BA)")) << "a deny entry takes nothing away from the verdict";
 }
 
+TEST(IsWritableOnlyByAdministrators, AcceptsAFolderUnderProgramFilesAsAnInstallerLeavesIt) {
+    // SYSTEM, Administrators, TrustedInstaller, CREATOR OWNER for new files, users and app
+    // packages reading.
+    EXPECT_TRUE(Judge(L"O:BAD:AI(A;ID;FA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)"
+                      L"(A;CIIOID;GA;;;S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464)"
+                      L"(A;ID;FA;;;SY)(A;OICIIOID;GA;;;SY)(A;ID;FA;;;BA)(A;OICIIOID;GA;;;BA)(A;ID;0x1200a9;;;BU)"
+                      L"(A;OICIIOID;GXGR;;;BU)(A;OICIIOID;GA;;;CO)(A;ID;0x1200a9;;;AC)(A;OICIIOID;GXGR;;;AC)"));
+    EXPECT_TRUE(Judge(L"O:S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464D:(A;;FA;;;SY)"));
+}
+
 TEST(IsWritableOnlyByAdministrators, RefusesAnOwnerOutsideSystemAndAdministrators) {
     EXPECT_FALSE(Judge(L"O:BUD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
     EXPECT_FALSE(Judge(L"O:S-1-5-21-1-2-3-1001D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"));
@@ -52,7 +62,6 @@ TEST(IsWritableOnlyByAdministrators, RefusesAnyChangingRightForOthers) {
     }
     EXPECT_FALSE(Judge(kAdministratorsOnly + L"(A;OICIIO;FA;;;AU)")) << "an entry for new files only counts too";
     EXPECT_FALSE(Judge(kAdministratorsOnly + L"(A;CI;0x100006;;;S-1-5-21-1-2-3-1001)"));
-    EXPECT_FALSE(Judge(kAdministratorsOnly + L"(A;;FA;;;CO)"));
 }
 
 TEST(IsWritableOnlyByAdministrators, RefusesTheProgramDataDefaultThatLetsUsersCreateFolders) {
