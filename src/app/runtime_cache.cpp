@@ -1,71 +1,32 @@
 #include "app/runtime_cache.h"
 
-#include <windows.h>
-#include <shlwapi.h>
-
-#include "app/runtime_layout.h"
+#include "platform/embedded_resource.h"
+#include "platform/held_file.h"
 #include "platform/path_text.h"
-#include "platform/paths.h"
+#include "platform/reparse_path.h"
 #include "platform/runtime_directories.h"
-#include "platform/unique_handle.h"
+#include "tunnel/divert_files.h"
 
 namespace ostrevane {
 
 bool ExtractResourceFile(int resourceId, const std::wstring& path) {
-    HRSRC resource = FindResourceW(nullptr, MAKEINTRESOURCEW(resourceId), RT_RCDATA);
-    if (resource == nullptr) {
+    const std::string_view content = EmbeddedResource(resourceId);
+    if (content.empty()) {
         return false;
     }
-    HGLOBAL loaded = LoadResource(nullptr, resource);
-    const void* data = loaded != nullptr ? LockResource(loaded) : nullptr;
-    const DWORD size = SizeofResource(nullptr, resource);
-    if (data == nullptr || size == 0) {
+    // The cache lies in the user's own folders: never write through a link someone put on the way.
+    const std::vector<UniqueFileHandle> folders = HoldFoldersWithoutLinks(path);
+    if (folders.empty()) {
         return false;
     }
-    CreateDirectoryTree(DirectoryPart(path));
-    // Size alone decides: a file of the resource's size is current, whatever its content or date.
-    if (AttributeSize(path) == std::uint64_t{size}) {
-        return true;
-    }
-    UniqueFileHandle file(
-        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) {
-        return false;
-    }
-    DWORD written = 0;
-    return WriteFile(file.get(), data, size, &written, nullptr) && written == size;
-}
-
-bool CopyFileIfDifferent(const std::wstring& source, const std::wstring& destination) {
-    if (source.empty() || destination.empty() || !PathFileExistsW(source.c_str())) {
-        return false;
-    }
-    const auto sourceSize = AttributeSize(source);
-    const auto destinationSize = AttributeSize(destination);
-    if (sourceSize && destinationSize && *sourceSize == *destinationSize) {
-        return true;
-    }
-    CreateDirectoryTree(DirectoryPart(destination));
-    return CopyFileW(source.c_str(), destination.c_str(), FALSE) != FALSE;
+    // Content decides, not size: a planted file of the right size is rewritten.
+    return static_cast<bool>(HoldFileWithContent(path, content));
 }
 
 void PrepareDriverRuntime() {
     const std::wstring cache = RuntimeCacheDirectory();
     ExtractResourceFile(kDivertLibraryResourceId, JoinPath(cache, kDivertLibraryFileName));
     ExtractResourceFile(kDivertDriverResourceId, JoinPath(cache, kDivertDriverFileName));
-    // The tunnel loads "WinDivert.dll" by name; the library then finds the driver beside itself.
-    SetDllDirectoryW(cache.c_str());
-
-    wchar_t buffer[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    if (length == 0) {
-        return;
-    }
-    // Running from a development tree: its driver files replace the cached ones when they differ.
-    // A truncated path still ends in a terminating null; take the text up to it.
-    for (const FileCopy& copy : SourceTreeDriverCopies(std::wstring(buffer), cache)) {
-        CopyFileIfDifferent(copy.source, copy.destination);
-    }
 }
 
 }  // namespace ostrevane

@@ -1,21 +1,17 @@
-// The per-user runtime cache of the packet-diversion driver files: written from the executable's
-// resources at every start (or from a development tree's fresher files) and made the DLL search
-// directory (the folder is RuntimeCacheDirectory). Every failure here is silent; the tunnel reports
-// the consequence when it opens the driver.
+// The per-user runtime cache of the packet-diversion driver files, written from the executable's
+// resources at every start (the folder is RuntimeCacheDirectory). Every failure here is silent;
+// the tunnel checks the files again, byte for byte, before it loads them.
 #pragma once
 
 #include <string>
 
 namespace ostrevane {
 
-// Fills the cache, makes it the DLL search directory, then applies a development tree's files.
+// Makes the cache hold both embedded files.
 void PrepareDriverRuntime();
 
-// True when the file holds the RT_RCDATA resource of this executable: a file of the resource's
-// size counts as current and is left alone, anything else is rewritten.
+// True when the file holds the RT_RCDATA resource of this executable, byte for byte (already, or
+// after rewriting it); false for a missing or empty resource or a file that cannot be written.
 bool ExtractResourceFile(int resourceId, const std::wstring& path);
-
-// True when the destination has the source's size already or the copy succeeded.
-bool CopyFileIfDifferent(const std::wstring& source, const std::wstring& destination);
 
 }  // namespace ostrevane

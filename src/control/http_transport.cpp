@@ -192,8 +192,12 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination, co
     exchange.request.reset();
     exchange.connection.reset();
     exchange.session.reset();
-    MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
-    return PathFileExistsW(destination.c_str()) != FALSE;
+    // A file already at the destination is not this download: only the move itself succeeds.
+    if (!MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
+        DeleteFileW(temporary.c_str());
+        return false;
+    }
+    return true;
 }
 
 ApiEnvelope PostJson(const std::wstring& baseUrl, const std::wstring& apiPath, const std::wstring& body) {

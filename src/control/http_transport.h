@@ -35,8 +35,8 @@ CrackedUrl CrackUrl(const std::wstring& url);
 HttpResponse SendHttpRequest(const std::wstring& method, const std::wstring& url, const std::wstring& body,
                              const HttpTimeouts& timeouts = kApiTimeouts);
 
-// GET into the destination through "<destination>.download"; true when the destination exists
-// afterwards. Never leaves a partial destination. Throws only when the URL cannot be cracked.
+// GET into the destination through "<destination>.download"; true only when the completed
+// transfer was moved into place. Never leaves a partial destination. Throws only when the URL cannot be cracked.
 bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
                     const HttpTimeouts& timeouts = kDownloadTimeouts);
 

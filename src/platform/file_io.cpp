@@ -47,8 +47,10 @@ bool WriteFileReplacing(const std::wstring& path, const std::string& bytes) {
     // Named per thread: the window and a worker may save at the same moment.
     const std::wstring temporary = path + L"." + std::to_wstring(GetCurrentThreadId()) + L".tmp";
     {
-        UniqueFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+        // A new file, never through a link someone left under the temporary name.
+        DeleteFileW(temporary.c_str());
+        UniqueFileHandle file(CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!file) {
             return false;
         }

@@ -28,9 +28,10 @@ void OpenRemoteDesktop(ClientState& snapshot, EngineSlot /*engine*/, std::wstrin
     const RemoteDesktopSession session = ReadRemoteDesktopSession(reply.data);
     const JsonValue* server = session.server ? &*session.server : nullptr;
 
-    const std::wstring executable = LocateRustDesk(snapshot, server);
+    std::wstring problem;
+    const std::wstring executable = LocateRustDesk(snapshot, server, &problem);
     if (executable.empty()) {
-        message = L"未找到 RustDesk 程序。";
+        message = problem.empty() ? L"未找到 RustDesk 程序。" : problem;
         return;
     }
     if (server != nullptr) {

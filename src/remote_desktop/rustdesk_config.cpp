@@ -5,6 +5,7 @@
 
 #include "platform/file_io.h"
 #include "platform/paths.h"
+#include "platform/reparse_path.h"
 #include "platform/unique_handle.h"
 #include "remote_desktop/rustdesk_config_text.h"
 
@@ -65,8 +66,14 @@ void WriteRustDeskConfig(const std::wstring& path, const JsonValue& server) {
     if (!text) {
         return;
     }
-    CreateDirectoryTree(DirectoryPart(path));
-    // A crash half-way must leave the old configuration, never a truncated one.
+    // Profile folders belong to other users: a junction or link anywhere on the way is skipped,
+    // and the folders are held until the file is in place.
+    const std::vector<UniqueFileHandle> folders = HoldFoldersWithoutLinks(path);
+    if (folders.empty()) {
+        return;
+    }
+    // A crash half-way must leave the old configuration, never a truncated one. The rename
+    // replaces a link at the file's own name instead of writing through it.
     WriteFileReplacing(path, *text);
 }
 

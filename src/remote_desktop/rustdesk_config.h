@@ -16,7 +16,8 @@ std::vector<std::wstring> RustDeskConfigPaths();
 
 // Replaces the file with the text for `server` through a temporary file, creating its folders.
 // Leaves everything untouched when the description names no rendezvous server. A file that
-// cannot be written is skipped silently.
+// cannot be written, or whose path passes through a junction or symbolic link, is skipped
+// silently.
 void WriteRustDeskConfig(const std::wstring& path, const JsonValue& server);
 
 // Writes every path of RustDeskConfigPaths; a failure at one does not stop the others.

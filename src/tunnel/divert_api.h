@@ -1,8 +1,9 @@
 // The tunnel's whole binding to the WinDivert library: its five entry points, loaded at run time
-// from the DLL search directory (the runtime cache), and the module that owns them.
+// by full path from the runtime cache, and the module that owns them.
 #pragma once
 
 #include <memory>
+#include <vector>
 
 #include "platform/unique_handle.h"
 #include "tunnel/divert_types.h"
@@ -18,7 +19,13 @@ struct DivertApi {
     using CalcChecksumsFn = BOOL (*)(VOID* packet, UINT packetLength, WINDIVERT_ADDRESS* address, UINT64 flags);
     using CloseFn = BOOL (*)(HANDLE handle);
 
-    UniqueModule module;  // unloaded when the table is released; empty for tables built by tests
+    // Held from before the load until the table is released, so the files that were compared
+    // with the embedded ones are the ones the loader and the driver service read, at the paths
+    // they were compared at (no folder on the way can be renamed or be a link).
+    std::vector<UniqueFileHandle> cacheFolders;
+    UniqueFileHandle libraryFile;
+    UniqueFileHandle driverFile;
+    UniqueModule module;  // unloaded (first) when the table is released; empty for tables built by tests
     OpenFn open = nullptr;
     RecvFn recv = nullptr;
     SendFn send = nullptr;
@@ -29,8 +36,10 @@ struct DivertApi {
 inline constexpr INT16 kCapturePriority = -300;
 inline constexpr INT16 kInjectionPriority = -301;
 
-// Loads "WinDivert.dll" by its bare name and resolves the five exports.
-// Throws "WinDivert.dll was not found in the runtime cache." or "WinDivert.dll is missing required exports.".
+// Makes the two files of CurrentDivertFiles hold their bytes (rewriting them otherwise), holds
+// them, loads WinDivert.dll by full path and resolves the five exports. Throws
+// "WinDivert.dll was not found in the runtime cache.", "WinDivert64.sys was not found in the
+// runtime cache." or "WinDivert.dll is missing required exports.".
 std::unique_ptr<DivertApi> LoadDivertApi();
 
 }  // namespace ostrevane

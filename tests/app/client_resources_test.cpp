@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "app/runtime_layout.h"
 #include "platform/unique_handle.h"
 #include "support/genuine_divert.h"
 #include "support/test_files.h"
+#include "tunnel/divert_files.h"
 
 namespace ostrevane {
 namespace {

@@ -23,7 +23,6 @@ TEST(RunClientTest, ANonCreatableWindowEndsWithExitCodeOne) {
     UseLogFileForTesting(log);  // the start-up keeps a log path that is already chosen
     EXPECT_EQ(RunClient(GetModuleHandleW(nullptr), SW_HIDE), 1);
     EXPECT_EQ(FindWindowW(kMainWindowClassName, nullptr), nullptr);
-    SetDllDirectoryW(nullptr);  // start-up pointed it at the runtime cache
     UseLogFileForTesting(L"");
 
     const std::string content = ReadFileBytes(log).value_or("");

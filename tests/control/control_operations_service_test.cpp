@@ -10,6 +10,7 @@
 #include "control/session_end.h"
 #include "settings/settings_file.h"
 #include "settings/text_utils.h"
+#include "support/divert_files_choice.h"
 #include "support/demo_scenario.h"
 #include "support/divert_harness.h"
 #include "support/genuine_divert.h"
@@ -58,7 +59,7 @@ class ControlOperationsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ServiceData(L"POST", L"/admin/reset", "{}");
-        SetDllDirectoryW(DivertStandinDirectory().c_str());
+        testing::UseDivertLibraryIn(DivertStandinDirectory());
         TunnelEngineOptions options;
         options.runServiceCommands = false;
         engine_ = std::make_unique<TunnelEngine>(options);
@@ -69,7 +70,7 @@ protected:
     }
     void TearDown() override {
         engine_.reset();
-        SetDllDirectoryW(nullptr);
+        testing::UseEmbeddedDivertFiles();
         ServiceData(L"POST", L"/admin/reset", "{}");
     }
     std::wstring Run(WorkerOperation operation) {
@@ -152,7 +153,7 @@ TEST_F(ControlOperationsTest, ConnectEndsTheEarlierSessionFirst) {
 }
 
 TEST_F(ControlOperationsTest, AFailedTunnelStartIsReportedOnceAndCleanedUp) {
-    SetDllDirectoryW(GenuineDivertDirectory().c_str());  // the genuine library cannot open its driver here
+    testing::UseDivertLibraryIn(GenuineDivertDirectory());  // the genuine library cannot open its driver here
     WriteProxyOverride(L"*.local;10.20.*");  // the user's own entry, equal to a route's pattern
     state_.targetNetwork = L"ALL";
     std::string error;

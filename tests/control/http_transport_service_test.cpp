@@ -6,6 +6,7 @@
 
 #include <stdexcept>
 
+#include "platform/unique_handle.h"
 #include "settings/text_utils.h"
 #include "support/demo_scenario.h"
 #include "support/reference_service.h"
@@ -160,6 +161,19 @@ TEST_F(DownloadTest, AnInterruptedTransferKeepsTheOldFile) {
     EXPECT_FALSE(DownloadToFile(ServiceUrl() + L"/files/cut.bin", destination));
     EXPECT_EQ(ReadFileBytes(destination), std::optional<std::string>("old build"));
     EXPECT_FALSE(ReadFileBytes(destination + L".download")) << "the partial download is deleted";
+}
+
+TEST_F(DownloadTest, AFailedFinalMoveIsAFailedDownloadEvenWithAFileInPlace) {
+    const std::wstring destination = folder_ / L"rustdesk.exe";
+    ASSERT_TRUE(WriteFileBytes(destination, "old build"));
+    // Held open without delete sharing, the old file cannot be replaced.
+    UniqueFileHandle holder(CreateFileW(destination.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(DownloadToFile(ServiceUrl() + L"/files/ok.bin", destination));
+    holder.reset();
+    EXPECT_EQ(ReadFileBytes(destination), std::optional<std::string>("old build"));
+    EXPECT_FALSE(ReadFileBytes(destination + L".download")) << "the unplaced download is deleted";
 }
 
 }  // namespace

@@ -129,5 +129,42 @@ TEST_F(LocateRustDeskTest, NoUsableDownloadAddressGivesNothing) {
     EXPECT_FALSE(SettingsFileExists());
 }
 
+// Without the test account counted as an administrator, Wine shows every folder as the user's:
+// what standard users could change is never chosen, and the shared directory is refused.
+class UntrustedPlacesTest : public LocateRustDeskTest {
+protected:
+    void SetUp() override {
+        LocateRustDeskTest::SetUp();
+        TrustCurrentAccountForTesting(false);
+    }
+};
+
+TEST_F(UntrustedPlacesTest, InstallPlacesAndTheRememberedPathThatUsersCanChangeAreSkipped) {
+    ASSERT_TRUE(PlaceFile(places().programFiles, 100));
+    ASSERT_TRUE(PlaceFile(temporary_ / L"rustdesk.exe", 100));
+    state_.rustDeskPath = temporary_ / L"rustdesk.exe";
+    std::wstring problem;
+    EXPECT_EQ(LocateRustDesk(state_, nullptr, &problem), L"");
+    TrustCurrentAccountForTesting(true);
+    EXPECT_EQ(LocateRustDesk(state_, nullptr), state_.rustDeskPath) << "the same places, trusted";
+}
+
+TEST_F(UntrustedPlacesTest, AnEarlierDownloadInARefusedSharedDirectoryIsNotAdoptedAndTheUserIsTold) {
+    ASSERT_TRUE(PlaceFile(places().shared, 2 * kMiB));
+    state_.rustDeskPath = places().shared;
+    std::wstring problem;
+    EXPECT_EQ(LocateRustDesk(state_, nullptr, &problem), L"");
+    EXPECT_EQ(problem, std::wstring(kUntrustedSharedDirectoryText) + L"C:\\ProgramData\\Ostrevane\\Runtime");
+}
+
+TEST_F(LocateRustDeskTest, OnlyTheSharedDirectorysOwnDownloadIsReusedNotAPathThatMerelyContainsIt) {
+    const std::wstring lookalike = L"C:\\ProgramData\\Ostrevane\\Runtime2\\rustdesk.exe";
+    ASSERT_TRUE(PlaceFile(lookalike, 2 * kMiB));
+    state_.rustDeskPath = lookalike;
+    EXPECT_EQ(LocateRustDesk(state_, nullptr), L"");
+    DeleteFileW(lookalike.c_str());
+    RemoveDirectoryW(L"C:\\ProgramData\\Ostrevane\\Runtime2");
+}
+
 }  // namespace
 }  // namespace ostrevane::testing

@@ -205,6 +205,28 @@ TEST(WriteRustDeskConfig, WithoutRendezvousServerNothingIsTouched) {
     EXPECT_EQ(ReadFileBytes(path), "old");
 }
 
+TEST(WriteRustDeskConfig, NeverWritesThroughAJunctionOrLink) {
+    TempDirectory temporary;
+    const std::wstring elsewhere = temporary / L"elsewhere";
+    ASSERT_TRUE(CreateDirectoryW(elsewhere.c_str(), nullptr));
+    // The profile folder itself a link, and a profile whose config folder is one.
+    const std::wstring linkedProfile = temporary / L"linked";
+    const std::wstring ownProfile = temporary / L"own";
+    CreateDirectoryTree(ownProfile + L"\\RustDesk");
+    if (!testing::MakeUnixLink(linkedProfile, elsewhere) ||
+        !testing::MakeUnixLink(ownProfile + L"\\RustDesk\\config", elsewhere)) {
+        GTEST_SKIP() << "no way to make a link here";
+    }
+    WriteRustDeskConfig(ConfigIn(linkedProfile), Server(kFullServer));
+    WriteRustDeskConfig(ConfigIn(ownProfile), Server(kFullServer));
+    EXPECT_FALSE(DirectoryExists(elsewhere + L"\\RustDesk"));
+    EXPECT_FALSE(FileExists(elsewhere + L"\\RustDesk2.toml"));
+    for (const std::wstring& link : {linkedProfile, ownProfile + L"\\RustDesk\\config"}) {
+        DeleteFileW(link.c_str());
+        RemoveDirectoryW(link.c_str());
+    }
+}
+
 TEST(WriteRustDeskConfig, AnUnwritablePlaceIsSkippedSilently) {
     TempDirectory temporary;
     // A folder where the file should be cannot be replaced by a file.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/administrators_folder.h"
 #include "platform/file_io.h"
 #include "platform/path_text.h"
 #include "platform/paths.h"
@@ -37,14 +38,20 @@ struct RustDeskPlaces {
     }
 };
 
-// Takes every place away for the test and restores it afterwards.
+// Takes every place away for the test and restores it afterwards. Wine keeps no security
+// descriptors (every file reads as the test account's), so the test account counts as an
+// administrator meanwhile: the places are trusted as an administrator's installation would be.
 class EmptiedRustDeskPlaces {
 public:
     EmptiedRustDeskPlaces() : snapshots_(SnapshotFiles(places.All())) {
         for (const std::wstring& path : places.All()) {
             DeleteFileW(path.c_str());
         }
+        TrustCurrentAccountForTesting(true);
     }
+    ~EmptiedRustDeskPlaces() { TrustCurrentAccountForTesting(false); }
+    EmptiedRustDeskPlaces(const EmptiedRustDeskPlaces&) = delete;
+    EmptiedRustDeskPlaces& operator=(const EmptiedRustDeskPlaces&) = delete;
 
     const RustDeskPlaces places;
 

@@ -1,5 +1,6 @@
 #include "support/engine_fixture.h"
 
+#include "support/divert_files_choice.h"
 #include "settings/text_utils.h"
 
 namespace ostrevane::testing {
@@ -59,7 +60,7 @@ std::uint32_t LocalAddressFor(const TunnelEngine& engine, std::uint32_t siteAddr
 }
 
 void EngineFixture::SetUp() {
-    SetDllDirectoryW(DivertStandinDirectory().c_str());
+    testing::UseDivertLibraryIn(DivertStandinDirectory());
     ResetService();
     harness_ = std::make_unique<DivertHarness>();
     grant_ = RequestGrant(L"ENG-10000001");
@@ -68,7 +69,7 @@ void EngineFixture::SetUp() {
 
 void EngineFixture::TearDown() {
     harness_.reset();
-    SetDllDirectoryW(nullptr);
+    testing::UseEmbeddedDivertFiles();
 }
 
 TunnelEngineOptions EngineFixture::FastOptions() const {

@@ -1,6 +1,8 @@
 #include "support/service_window_fixture.h"
 
+#include "support/divert_files_choice.h"
 #include "app/log_file.h"
+#include "platform/administrators_folder.h"
 #include "settings/settings_file.h"
 #include "support/reference_service.h"
 #include "support/service_client.h"
@@ -10,12 +12,14 @@ namespace ostrevane::testing {
 void ServiceWindowTest::SetUp() {
     ServiceData(L"POST", L"/admin/reset", "{}");
     UseLogFileForTesting(temp_ / L"run.log");
-    SetDllDirectoryW(DivertStandinDirectory().c_str());
+    testing::UseDivertLibraryIn(DivertStandinDirectory());
+    TrustCurrentAccountForTesting(true);  // Wine keeps no security descriptors
 }
 
 void ServiceWindowTest::TearDown() {
     window_.reset();
-    SetDllDirectoryW(nullptr);
+    TrustCurrentAccountForTesting(false);
+    testing::UseEmbeddedDivertFiles();
     UseLogFileForTesting(L"");
     ServiceData(L"POST", L"/admin/reset", "{}");
 }

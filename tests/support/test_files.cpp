@@ -95,4 +95,42 @@ std::optional<DWORD> RunProgram(const std::wstring& program, const std::vector<s
     return exitCode;
 }
 
+namespace {
+
+std::wstring UnixPath(const std::wstring& path) {
+    using Convert = char* (*)(const wchar_t*);
+    const auto convert = reinterpret_cast<Convert>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    char* unix = convert != nullptr ? convert(path.c_str()) : nullptr;
+    if (unix == nullptr) {
+        return {};
+    }
+    std::wstring result;
+    for (const char* c = unix; *c != '\0'; ++c) {
+        result.push_back(static_cast<wchar_t>(static_cast<unsigned char>(*c)));
+    }
+    HeapFree(GetProcessHeap(), 0, unix);
+    return result;
+}
+
+}  // namespace
+
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target) {
+    const std::wstring unixLink = UnixPath(link);
+    const std::wstring unixTarget = UnixPath(target);
+    if (unixLink.empty() || unixTarget.empty()) {
+        return false;
+    }
+    // Wine neither waits for a Linux program nor passes on its exit code: wait for the link.
+    RunProgram(L"Z:\\bin\\ln", {L"-s", unixTarget, unixLink}, L"", 10000);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const DWORD attributes = GetFileAttributesW(link.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+            return true;
+        }
+        Sleep(50);
+    }
+    return false;
+}
+
 }  // namespace ostrevane::testing

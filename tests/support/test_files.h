@@ -39,4 +39,9 @@ private:
 std::optional<DWORD> RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
                                 const std::wstring& workingDirectory, DWORD timeoutMs = 30000);
 
+// Makes `link` a symbolic link to the folder `target` with the Linux tool, which Wine reports as
+// a reparse point (Wine's CreateSymbolicLinkW creates nothing). False where that cannot be done
+// (not under Wine).
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
+
 }  // namespace ostrevane::testing

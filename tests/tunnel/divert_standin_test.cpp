@@ -5,6 +5,7 @@
 #include <future>
 #include <random>
 
+#include "support/divert_files_choice.h"
 #include "support/divert_harness.h"
 #include "support/genuine_divert.h"
 #include "tunnel/divert_api.h"
@@ -17,12 +18,12 @@ using namespace std::chrono_literals;
 class StandinTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SetDllDirectoryW(testing::DivertStandinDirectory().c_str());
+        testing::UseDivertLibraryIn(testing::DivertStandinDirectory());
         api_ = LoadDivertApi();
     }
     void TearDown() override {
         api_.reset();
-        SetDllDirectoryW(nullptr);
+        testing::UseEmbeddedDivertFiles();
     }
     std::vector<unsigned char> UdpPacket(std::size_t payload) {
         std::vector<unsigned char> packet(28 + payload, 0x5A);

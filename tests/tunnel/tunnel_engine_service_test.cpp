@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "settings/text_utils.h"
+#include "support/divert_files_choice.h"
 #include "support/engine_fixture.h"
 #include "support/packet_checksum.h"
 #include "support/process_footprint.h"
@@ -115,12 +116,12 @@ TEST_F(TunnelEngineTest, StartFailuresLeaveTheEngineStopped) {
     EXPECT_EQ(StartError(engine, url, grant_.assignedAddress, {L"10.0.0.0/8", L"10.0.0.0/8"}),
               "No available NAT mapping network was found in 100.80.0.0/12.");
 
-    SetDllDirectoryW((std::wstring(OSTREVANE_BINARY_DIR_W) + L"\\fixtures\\empty").c_str());
+    testing::UseDivertLibraryIn(std::wstring(OSTREVANE_BINARY_DIR_W) + L"\\fixtures\\empty");
     EXPECT_EQ(StartError(engine, url, grant_.assignedAddress, grant_.routes),
               "WinDivert.dll was not found in the runtime cache.");
-    SetDllDirectoryW((std::wstring(OSTREVANE_BINARY_DIR_W) + L"\\fixtures\\partial_divert").c_str());
+    testing::UseDivertLibraryIn(std::wstring(OSTREVANE_BINARY_DIR_W) + L"\\fixtures\\partial_divert");
     EXPECT_EQ(StartError(engine, url, grant_.assignedAddress, grant_.routes), "WinDivert.dll is missing required exports.");
-    SetDllDirectoryW(DivertStandinDirectory().c_str());
+    testing::UseDivertLibraryIn(DivertStandinDirectory());
 
     const std::string refused = StartError(engine, L"http://127.0.0.1:9", grant_.assignedAddress, grant_.routes);
     EXPECT_EQ(refused.rfind("Relay TCP connect failed to 127.0.0.1:9, error ", 0), 0u) << refused;
