@@ -36,6 +36,10 @@ if(NOT OSTREVANE_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
     message(FATAL_ERROR "SOURCE_DATE_EPOCH \"${OSTREVANE_SOURCE_DATE_EPOCH}\" is not a number of seconds")
 endif()
 
+# The optimisation of the tested build (Release), with debug information, which leaves the
+# executable for a file of its own after the link.
+target_compile_options(ostrevane_options INTERFACE -g)
+
 # No path of this machine inside the objects or their debug information. Every target of ours
 # links ostrevane_options, so its usage requirements reach them all.
 target_compile_options(ostrevane_options INTERFACE "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=.")
@@ -43,6 +47,19 @@ cmake_path(IS_PREFIX CMAKE_SOURCE_DIR "${CMAKE_BINARY_DIR}" binary_dir_inside)
 if(NOT binary_dir_inside)
     target_compile_options(ostrevane_options INTERFACE "-ffile-prefix-map=${CMAKE_BINARY_DIR}=build")
 endif()
+
+# ccache's base_dir would hand the compiler relative source paths, which then stand in the debug
+# information instead of the mapped ones: a build with ccache would differ from one without.
+get_property(OSTREVANE_TOP_TARGETS DIRECTORY "${CMAKE_SOURCE_DIR}" PROPERTY BUILDSYSTEM_TARGETS)
+foreach(target IN LISTS OSTREVANE_TOP_TARGETS)
+    foreach(lang C CXX)
+        get_target_property(launcher ${target} ${lang}_COMPILER_LAUNCHER)
+        if(launcher MATCHES "ccache")
+            set_target_properties(${target} PROPERTIES
+                ${lang}_COMPILER_LAUNCHER "${CMAKE_COMMAND};-E;env;CCACHE_BASEDIR=;${launcher}")
+        endif()
+    endforeach()
+endforeach()
 
 target_link_options(Ostrevane.Client PRIVATE -Wl,--no-insert-timestamp)
 add_custom_command(TARGET Ostrevane.Client POST_BUILD
@@ -70,5 +87,5 @@ add_test(NAME release_executable_and_archive
         --exe "$<TARGET_FILE:Ostrevane.Client>" --zip "${OSTREVANE_RELEASE_ZIP}" --folder "${OSTREVANE_RELEASE_NAME}"
         --version "${PROJECT_VERSION}" --default-url "${OSTREVANE_DEFAULT_SERVER_URL}"
         --epoch ${OSTREVANE_SOURCE_DATE_EPOCH} --build-path "${CMAKE_SOURCE_DIR}" --build-path "${CMAKE_BINARY_DIR}"
-        --objdump "${CMAKE_OBJDUMP}" --image-info "$<TARGET_FILE:image_info>"
+        --objdump "${CMAKE_OBJDUMP}" --objcopy "${CMAKE_OBJCOPY}" --image-info "$<TARGET_FILE:image_info>"
         --wine-run "${CMAKE_SOURCE_DIR}/tools/wine-run" --check-imports "${CMAKE_SOURCE_DIR}/tools/check-imports.sh")

@@ -53,7 +53,7 @@ def check_image(args, exe_data: bytes, debug_path: str) -> None:
     expect(".gnu_debuglink" in sections, "no debug link")
     expect(os.path.isfile(debug_path), f"{debug_path} is missing")
     if ".gnu_debuglink" in sections and os.path.isfile(debug_path):
-        name, crc = debug_link(args.objdump.replace("objdump", "objcopy"), args.exe)
+        name, crc = debug_link(args.objcopy, args.exe)
         expect(name == os.path.basename(debug_path), f"the debug link names {name}")
         expect(crc == zlib.crc32(open(debug_path, "rb").read()), "the debug link's CRC does not match the debug file")
         expect(".debug_info" in section_names(args.objdump, debug_path), "the debug file holds no .debug_info")
@@ -113,7 +113,7 @@ def check_archive(args, exe_data: bytes) -> None:
 
 def main() -> int:
     parser = argparse.ArgumentParser()
-    for option in ("--exe", "--zip", "--folder", "--version", "--default-url", "--objdump", "--image-info",
+    for option in ("--exe", "--zip", "--folder", "--version", "--default-url", "--objdump", "--objcopy", "--image-info",
                    "--wine-run", "--check-imports"):
         parser.add_argument(option, required=True)
     parser.add_argument("--epoch", type=int, required=True)
