@@ -12,7 +12,8 @@ EARLIEST_ZIP_TIME = (1980, 1, 1, 0, 0, 0)
 
 
 def zip_time(epoch: int) -> tuple:
-    moment = datetime.datetime.fromtimestamp(epoch, tz=datetime.timezone.utc)
+    """The entry time for an epoch, as a zip can hold it: UTC, from 1980, in whole two seconds."""
+    moment = datetime.datetime.fromtimestamp(epoch - epoch % 2, tz=datetime.timezone.utc)
     return max(EARLIEST_ZIP_TIME, moment.timetuple()[:6])
 
 
