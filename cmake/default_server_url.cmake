@@ -30,3 +30,10 @@ function(ostrevane_check_default_server_url url)
         message(FATAL_ERROR "OSTREVANE_DEFAULT_SERVER_URL \"${url}\" is not usable: ${problem}.")
     endif()
 endfunction()
+
+# Included by a project (not by the check's script): the cache variable, checked at once.
+if(NOT CMAKE_SCRIPT_MODE_FILE)
+    set(OSTREVANE_DEFAULT_SERVER_URL "http://127.0.0.1:18650" CACHE STRING
+        "Base URL of the control service when no settings file names one (http://host:port[/path])")
+    ostrevane_check_default_server_url("${OSTREVANE_DEFAULT_SERVER_URL}")
+endif()
