@@ -9,8 +9,9 @@
 
 namespace ostrevane {
 
-// Base URL of the control service when nothing else is configured.
-inline constexpr wchar_t kDefaultServerUrl[] = L"http://127.0.0.1:18650";
+// Base URL of the control service when nothing else is configured; chosen when the client is
+// built (OSTREVANE_DEFAULT_SERVER_URL), already in NormalizeServerUrl form.
+inline constexpr wchar_t kDefaultServerUrl[] = OSTREVANE_DEFAULT_SERVER_URL;
 
 std::wstring TrimWhitespace(std::wstring text);
 
