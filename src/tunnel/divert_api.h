@@ -17,6 +17,7 @@ struct DivertApi {
                             const WINDIVERT_ADDRESS* address);
     using CalcChecksumsFn = BOOL (*)(VOID* packet, UINT packetLength, WINDIVERT_ADDRESS* address, UINT64 flags);
     using CloseFn = BOOL (*)(HANDLE handle);
+    using ShutdownFn = BOOL (*)(HANDLE handle, int how);
 
     UniqueModule module;  // unloaded when the table is released; empty for tables built by tests
     OpenFn open = nullptr;
@@ -24,7 +25,10 @@ struct DivertApi {
     SendFn send = nullptr;
     CalcChecksumsFn calcChecksums = nullptr;
     CloseFn close = nullptr;
+    ShutdownFn shutdown = nullptr;  // WinDivertShutdown, optional: null when the library has none
 };
+
+inline constexpr int kDivertShutdownBoth = 3;  // WINDIVERT_SHUTDOWN_BOTH
 
 inline constexpr INT16 kCapturePriority = -300;
 inline constexpr INT16 kInjectionPriority = -301;

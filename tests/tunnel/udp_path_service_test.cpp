@@ -14,7 +14,7 @@ class UdpPathTest : public EngineFixture {
 protected:
     TunnelEngineOptions ShortIntervals() const {
         TunnelEngineOptions options = FastOptions();
-        options.udp.keepaliveSteps = 5;               // a hello every 0.5 s instead of 15 s
+        options.udp.keepaliveInterval = 500ms;        // a hello every 0.5 s instead of 15 s
         options.udp.acknowledgementMaxAgeMs = 1500;   // stale after 1.5 s instead of 45 s
         return options;
     }
