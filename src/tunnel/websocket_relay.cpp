@@ -101,6 +101,15 @@ SOCKET WebSocketRelay::CurrentSocket() const {
 }
 
 void WebSocketRelay::Connect() {
+    try {
+        ConnectSteps();
+    } catch (const std::exception&) {
+        ThrowIfCancelled();  // a failure that a Close caused says so, whatever step it hit
+        throw;
+    }
+}
+
+void WebSocketRelay::ConnectSteps() {
     ThrowIfCancelled();
     Disconnect();
     frames_ = std::make_unique<websocket::ReadAheadSource>(*socketSource_);  // nothing read ahead survives

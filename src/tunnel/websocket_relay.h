@@ -57,6 +57,7 @@ private:
     class SocketSource;
 
     SOCKET CurrentSocket() const;
+    void ConnectSteps();
     void Disconnect() noexcept;  // what Close does, without the lasting mark
     void ThrowIfCancelled() const;
     ByteStream& Stream();  // the TLS session when there is one, else the socket
