@@ -1,14 +1,17 @@
 #include "app/main_window.h"
 
 #include <dwmapi.h>
+#include <pthread.h>
 #include <windowsx.h>
 
 #include "app/activity_log.h"
+#include "app/log_file.h"
 #include "app/painting.h"
 #include "app/retry_rule.h"
 #include "app/window_commands.h"
 #include "app/window_controls.h"
 #include "app/window_layout.h"
+#include "control/http_transport.h"
 #include "settings/settings_file.h"
 #include "tunnel/tunnel_engine.h"
 
@@ -16,6 +19,7 @@ namespace ostrevane {
 namespace {
 
 constexpr DWORD kUseImmersiveDarkMode = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
+constexpr DWORD kWorkerExitWaitMs = 2000;
 
 MainWindow* RecordOf(HWND window) { return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
@@ -40,10 +44,20 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
 void OnDestroy(MainWindow& record) {
     KillTimer(record.window, kRetryTimerId);
     record.retryTimerArmed = false;
+    // A worker may be waiting on the network: its HTTP request is cancelled and the tunnel's
+    // start aborted, so it ends at once. Waiting longer than 2 s would only freeze a closing window.
+    CancelHttpRequests();
     if (record.engine) {
         record.engine->Stop();
     }
     if (record.worker.joinable()) {
+        const auto thread = static_cast<HANDLE>(pthread_gethandle(record.worker.native_handle()));
+        if (thread != nullptr && WaitForSingleObject(thread, kWorkerExitWaitMs) == WAIT_TIMEOUT) {
+            // Still inside something that cannot be cancelled: the engine and the state it
+            // uses must not be destroyed under it, so the process ends here.
+            WriteLogLine(L"Worker still running at exit; the process ends without it.");
+            ExitProcess(0);
+        }
         record.worker.join();
     }
     record.worker = std::thread();

@@ -4,7 +4,10 @@
 #include <winhttp.h>
 #include <shlwapi.h>
 
+#include <mutex>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -24,14 +27,53 @@ struct InternetHandleTraits {
 };
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
-// The three handles of one exchange; members close in reverse order, the request first.
+struct HttpExchange;
+
+// The exchanges under way, so that a closing window can cancel them: WinHttpCloseHandle on a
+// request from another thread makes the synchronous call blocked on it fail at once
+// (ERROR_WINHTTP_OPERATION_CANCELLED) instead of running into its time-outs.
+std::mutex exchangesMutex;
+std::set<HttpExchange*> exchanges;  // guarded by exchangesMutex
+bool requestsCancelled = false;     // guarded by exchangesMutex
+
+// The three handles of one exchange; members close in reverse order, the request first. A
+// request that CancelHttpRequests closed is not closed again.
 struct HttpExchange {
+    HttpExchange() = default;
+    HttpExchange(const HttpExchange&) = delete;
+    HttpExchange& operator=(const HttpExchange&) = delete;
+    ~HttpExchange() { Finish(); }
+
+    // Once the handles are open: from now on a cancel may close the request. False when the
+    // requests were cancelled already.
+    bool Register() {
+        std::lock_guard lock(exchangesMutex);
+        if (requestsCancelled) {
+            return false;
+        }
+        exchanges.insert(this);
+        return true;
+    }
+
+    void Finish() noexcept {
+        std::lock_guard lock(exchangesMutex);
+        exchanges.erase(this);
+        if (closedByCancel) {
+            request.release();
+        }
+        request.reset();
+        connection.reset();
+        session.reset();
+    }
+
     UniqueInternetHandle session;
     UniqueInternetHandle connection;
     UniqueInternetHandle request;
+    bool closedByCancel = false;  // guarded by exchangesMutex
 };
 
 constexpr wchar_t kSinkRefused[] = L"sink";
+constexpr wchar_t kCancelled[] = L"cancelled";
 
 // Reads the body to its end, piece by piece into `sink` (false stops it). The failed step's name
 // (or kSinkRefused) when the body could not be read whole; nullptr when it was.
@@ -82,6 +124,10 @@ bool OpenExchange(HttpExchange& exchange, const CrackedUrl& url, const wchar_t* 
     // The wait for the answer's headers has its own limit, unlimited on some platforms: bound it too.
     DWORD receiveMs = static_cast<DWORD>(timeouts.receiveMs);
     WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveMs, sizeof(receiveMs));
+    if (!exchange.Register()) {
+        *failedStep = kCancelled;
+        return false;
+    }
     return true;
 }
 
@@ -107,6 +153,22 @@ bool QueryContentLength(HINTERNET request, std::uint64_t& length) {
 
 }  // namespace
 
+void CancelHttpRequests() noexcept {
+    std::lock_guard lock(exchangesMutex);
+    requestsCancelled = true;
+    for (HttpExchange* exchange : exchanges) {
+        if (!exchange->closedByCancel && exchange->request) {
+            WinHttpCloseHandle(exchange->request.get());
+            exchange->closedByCancel = true;
+        }
+    }
+}
+
+void AllowHttpRequestsAgain() noexcept {
+    std::lock_guard lock(exchangesMutex);
+    requestsCancelled = false;
+}
+
 CrackedUrl CrackUrl(const std::wstring& url) {
     std::optional<CrackedUrl> cracked = CrackUrlComponents(url);
     if (!cracked) {
@@ -125,6 +187,9 @@ HttpResponse SendHttpRequest(const std::wstring& method, const std::wstring& url
     HttpExchange exchange;
     const wchar_t* failedStep = nullptr;
     if (!OpenExchange(exchange, cracked, method.c_str(), timeouts, &failedStep)) {
+        if (failedStep == kCancelled) {
+            throw std::runtime_error("HTTP request cancelled: the client is closing.");
+        }
         ThrowWin32Error(failedStep);
     }
     std::string bytes = WideToUtf8(body);
@@ -189,9 +254,7 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination, co
             return false;
         }
     }
-    exchange.request.reset();
-    exchange.connection.reset();
-    exchange.session.reset();
+    exchange.Finish();
     MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED);
     return PathFileExistsW(destination.c_str()) != FALSE;
 }

@@ -16,6 +16,7 @@ namespace ostrevane {
 namespace {
 
 constexpr int kMaxReconnectDelay = 10;
+constexpr char kStoppedWhileStarting[] = "The tunnel was stopped while it was starting.";
 
 // Datagrams of the UDP path would carry packets in clear beside an encrypted relay: with a wss://
 // relay every packet takes the relay, and the start says so once.
@@ -84,7 +85,8 @@ std::wstring TunnelEngine::Start(const std::wstring& serverUrl, const std::wstri
         engineerId_ = engineerId;
         StartLocked(assignedAddress, routes);
     } catch (...) {
-        StopLocked();
+        // A Stop that ended this start runs the driver-service clean-up itself, right after.
+        StopLocked(pendingStops_.load() == 0);
         throw;
     }
     const std::wstring started = L"工程师端软件隧道已启动：" + connectionId;
@@ -93,7 +95,7 @@ std::wstring TunnelEngine::Start(const std::wstring& serverUrl, const std::wstri
 
 void TunnelEngine::ThrowIfStopRequested() const {
     if (pendingStops_.load() > 0) {
-        throw std::runtime_error("The tunnel was stopped while it was starting.");
+        throw std::runtime_error(kStoppedWhileStarting);
     }
 }
 
@@ -158,7 +160,7 @@ void TunnelEngine::ConnectRelay() {
     {
         std::lock_guard lock(relayMutex_);
         if (StopRequested()) {
-            throw std::runtime_error("The tunnel was stopped while it was starting.");
+            throw std::runtime_error(kStoppedWhileStarting);
         }
         connecting_ = relay;
     }
@@ -168,11 +170,18 @@ void TunnelEngine::ConnectRelay() {
             connecting_.reset();
         }
     });
-    relay->Connect();  // throws; a Close from Stop makes it throw at once
+    try {
+        relay->Connect();  // a Close from Stop makes it throw at once
+    } catch (const std::exception&) {
+        if (StopRequested()) {
+            throw std::runtime_error(kStoppedWhileStarting);
+        }
+        throw;
+    }
     {
         std::lock_guard lock(relayMutex_);
         if (StopRequested()) {
-            throw std::runtime_error("The tunnel was stopped while it was starting.");
+            throw std::runtime_error(kStoppedWhileStarting);
         }
         relay_ = std::move(relay);
         relayConnected_ = true;
@@ -350,7 +359,7 @@ std::wstring TunnelEngine::Stop() {
     return result;
 }
 
-std::wstring TunnelEngine::StopLocked() {
+std::wstring TunnelEngine::StopLocked(bool runServiceCommands) {
     const bool wasRunning = path_.running.exchange(false);
     RequestStop();
     path_.ShutdownCapture();  // ends the capture thread's blocked receive
@@ -373,7 +382,7 @@ std::wstring TunnelEngine::StopLocked() {
         path_.flows.clear();
     }
     path_.sendQueue.Clear();  // packets of this tunnel never reach the next one's relay
-    if (options_.runServiceCommands) {
+    if (options_.runServiceCommands && runServiceCommands) {
         for (const wchar_t* command : kDriverServiceCommands) {
             RunServiceCommand(command);
         }

@@ -67,7 +67,7 @@ public:
 
 private:
     void StartLocked(const std::wstring& assignedAddress, const std::vector<std::wstring>& routes);
-    std::wstring StopLocked();
+    std::wstring StopLocked(bool runServiceCommands = true);
     void RequestStop() noexcept;  // Stop's part that needs no lock: every wait and network call ends
     bool StopRequested() const { return pendingStops_.load() > 0 || path_.stopping.load(); }
     void ThrowIfStopRequested() const;
