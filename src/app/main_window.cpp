@@ -41,6 +41,26 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
     return 0;
 }
 
+// True when the worker ended within kWorkerExitWaitMs. Messages sent to this thread are answered
+// meanwhile: the worker's clean-up broadcasts WM_SETTINGCHANGE to every window, this one included,
+// and would otherwise wait for it until the broadcast's time-out.
+bool WaitForWorkerExit(HANDLE thread) {
+    const ULONGLONG deadline = GetTickCount64() + kWorkerExitWaitMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD remaining = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, remaining, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (woken != WAIT_OBJECT_0 + 1) {
+            return false;  // the time is up, or the wait failed
+        }
+        MSG sent{};
+        PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // answers the sent messages
+    }
+}
+
 void OnDestroy(MainWindow& record) {
     KillTimer(record.window, kRetryTimerId);
     record.retryTimerArmed = false;
@@ -52,7 +72,7 @@ void OnDestroy(MainWindow& record) {
     }
     if (record.worker.joinable()) {
         const auto thread = static_cast<HANDLE>(pthread_gethandle(record.worker.native_handle()));
-        if (thread != nullptr && WaitForSingleObject(thread, kWorkerExitWaitMs) == WAIT_TIMEOUT) {
+        if (thread != nullptr && !WaitForWorkerExit(thread)) {
             // Still inside something that cannot be cancelled: the engine and the state it
             // uses must not be destroyed under it, so the process ends here.
             WriteLogLine(L"Worker still running at exit; the process ends without it.");

@@ -36,6 +36,11 @@ std::mutex exchangesMutex;
 std::set<HttpExchange*> exchanges;  // guarded by exchangesMutex
 bool requestsCancelled = false;     // guarded by exchangesMutex
 
+bool RequestsCancelled() {
+    std::lock_guard lock(exchangesMutex);
+    return requestsCancelled;
+}
+
 // The three handles of one exchange; members close in reverse order, the request first. A
 // request that CancelHttpRequests closed is not closed again.
 struct HttpExchange {
@@ -101,6 +106,10 @@ const wchar_t* ReadBody(HINTERNET request, Sink&& sink) {
 // Opens session, connection and request; the failed step's name in `failedStep` when one fails.
 bool OpenExchange(HttpExchange& exchange, const CrackedUrl& url, const wchar_t* method, const HttpTimeouts& timeouts,
                   const wchar_t** failedStep) {
+    if (RequestsCancelled()) {  // before WinHttpOpen, which may look for a proxy first
+        *failedStep = kCancelled;
+        return false;
+    }
     exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, 0));
     if (!exchange.session) {

@@ -110,6 +110,7 @@ void TunnelEngine::StartLocked(const std::wstring& assignedAddress, const std::v
     if (path_.mappings.empty()) {
         throw std::runtime_error("No valid target routes were configured.");
     }
+    serviceCleanedUp_ = false;  // the driver may be installed from here on
     path_.api = LoadDivertApi();
 
     std::vector<Ipv4Network> mappingNetworks;
@@ -382,10 +383,14 @@ std::wstring TunnelEngine::StopLocked(bool runServiceCommands) {
         path_.flows.clear();
     }
     path_.sendQueue.Clear();  // packets of this tunnel never reach the next one's relay
-    if (options_.runServiceCommands && runServiceCommands) {
+    // Once it has run, it runs again only after the library was loaded once more: under a
+    // window that closes during a start, the stop, the worker's clean-up and the window would
+    // otherwise each start the same four programs.
+    if (options_.runServiceCommands && runServiceCommands && !serviceCleanedUp_) {
         for (const wchar_t* command : kDriverServiceCommands) {
             RunServiceCommand(command);
         }
+        serviceCleanedUp_ = true;
     }
     // When nothing was running, saying so beats the misleading "running" text.
     return wasRunning ? L"软件隧道已停止。" : L"软件隧道未运行。";

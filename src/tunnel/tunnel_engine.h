@@ -27,7 +27,7 @@ namespace ostrevane {
 struct TunnelEngineOptions {
     std::chrono::milliseconds backoffUnit{1000};  // reconnection waits are 1, 2, 4, 8, then 10 units
     UdpTimings udp;
-    bool runServiceCommands = true;  // the driver-service clean-up of every stop
+    bool runServiceCommands = true;  // the driver-service clean-up of a stop (the first, and each after a start)
 };
 
 class TunnelEngine {
@@ -98,6 +98,8 @@ private:
 
     std::mutex lifecycleMutex_;              // one Start or Stop at a time
     std::atomic<int> pendingStops_{0};       // Stops entered and not yet finished
+    bool serviceCleanedUp_ = false;          // under lifecycleMutex_: the driver-service clean-up ran
+                                             // and no start has loaded the library since
 
     std::mutex relayMutex_;
     std::shared_ptr<WebSocketRelay> relay_;       // guarded by relayMutex_; threads copy it and use it outside

@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <stdexcept>
+
+#include "support/scripted_peer.h"
 
 namespace ostrevane {
 namespace {
@@ -31,6 +35,41 @@ TEST(CrackUrl, ReportsAnUncrackableUrl) {
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()).rfind("WinHttpCrackUrl", 0), 0u) << error.what();
     }
+}
+
+// A server that takes the request and never answers: the cancel ends the wait at once, long
+// before the 30 s receive time-out, and no later request goes out until requests are allowed again.
+TEST(CancelHttpRequests, EndsARequestThatWaitsForAnAnswerAndRefusesLaterOnes) {
+    std::promise<void> requested;
+    testing::ScriptedPeer peer([&](testing::PeerConnection& connection) {
+        if (!connection.ReadUntil("\r\n\r\n").empty()) {
+            requested.set_value();
+            connection.WaitForEnd();
+        }
+    });
+    auto request = std::async(std::launch::async, [&] {
+        try {
+            SendHttpRequest(L"GET", peer.Url(L"/api/slow"), L"");
+        } catch (const std::runtime_error& error) {
+            return std::string(error.what());
+        }
+        return std::string("answered");
+    });
+    ASSERT_EQ(requested.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    CancelHttpRequests();
+    const bool ended = request.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    EXPECT_TRUE(ended) << "the request outlived the cancel";
+    const std::string failure = ended ? request.get() : "";
+    EXPECT_EQ(failure.rfind("WinHttpReceiveResponse", 0), 0u) << failure;
+    try {
+        SendHttpRequest(L"GET", peer.Url(L"/api/later"), L"");
+        ADD_FAILURE() << "a request went out after the cancel";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "HTTP request cancelled: the client is closing.");
+    }
+    EXPECT_FALSE(DownloadToFile(peer.Url(L"/file"), L"C:\\ostrevane-cancelled-download")) << "downloads too";
+    AllowHttpRequestsAgain();
+    peer.Join();
 }
 
 }  // namespace
