@@ -83,6 +83,7 @@ public:
     bool empty() const { return entries_.empty(); }
     std::size_t count(const FlowKey& key) const { return entries_.count(key); }
     const FlowEntry& at(const FlowKey& key) const { return entries_.at(key); }
+    Map::const_iterator find(const FlowKey& key) const { return entries_.find(key); }
     Map::const_iterator begin() const { return entries_.begin(); }
     Map::const_iterator end() const { return entries_.end(); }
     void clear();
