@@ -81,6 +81,7 @@ void OnDestroy(MainWindow& record) {
         record.worker.join();
     }
     record.worker = std::thread();
+    AllowHttpRequestsAgain();  // no worker is left; a window made after this one may ask again
     // A completion posted while the window waited is not shown; only its text is freed.
     MSG pending{};
     while (PeekMessageW(&pending, record.window, WM_WORKER_DONE, WM_WORKER_DONE, PM_REMOVE)) {

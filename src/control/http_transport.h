@@ -44,7 +44,7 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
 // throws "HTTP request cancelled: the client is closing." before it reaches the network.
 // Callable from any thread.
 void CancelHttpRequests() noexcept;
-void AllowHttpRequestsAgain() noexcept;  // undoes it; for tests
+void AllowHttpRequestsAgain() noexcept;  // undoes it, once nothing waits on a cancelled request
 
 // POST of a JSON body to the normalised base URL followed by the API path; the answer's envelope.
 ApiEnvelope PostJson(const std::wstring& baseUrl, const std::wstring& apiPath, const std::wstring& body);
