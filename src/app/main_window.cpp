@@ -1,9 +1,11 @@
 #include "app/main_window.h"
 
 #include <dwmapi.h>
+#include <pthread.h>
 #include <windowsx.h>
 
 #include "app/activity_log.h"
+#include "app/log_file.h"
 #include "app/paint_scene.h"
 #include "app/painting.h"
 #include "app/retry_rule.h"
@@ -11,6 +13,7 @@
 #include "app/window_commands.h"
 #include "app/window_controls.h"
 #include "app/window_layout.h"
+#include "control/http_transport.h"
 #include "settings/settings_file.h"
 #include "tunnel/tunnel_engine.h"
 
@@ -19,6 +22,7 @@ namespace {
 
 constexpr DWORD kUseImmersiveDarkMode = 20;  // DWMWA_USE_IMMERSIVE_DARK_MODE
 constexpr RECT kConnectionCardRect{kConnectionCard.left, kConnectionCard.top, kConnectionCard.right, kConnectionCard.bottom};
+constexpr DWORD kWorkerExitWaitMs = 2000;
 
 MainWindow* RecordOf(HWND window) { return reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA)); }
 
@@ -41,17 +45,48 @@ LRESULT OnCreate(HWND window, const CREATESTRUCTW& create) {
     return 0;
 }
 
+// True when the worker ended within kWorkerExitWaitMs. Messages sent to this thread are answered
+// meanwhile: the worker's clean-up broadcasts WM_SETTINGCHANGE to every window, this one included,
+// and would otherwise wait for it until the broadcast's time-out.
+bool WaitForWorkerExit(HANDLE thread) {
+    const ULONGLONG deadline = GetTickCount64() + kWorkerExitWaitMs;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        const DWORD remaining = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        const DWORD woken = MsgWaitForMultipleObjects(1, &thread, FALSE, remaining, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) {
+            return true;
+        }
+        if (woken != WAIT_OBJECT_0 + 1) {
+            return false;  // the time is up, or the wait failed
+        }
+        MSG sent{};
+        PeekMessageW(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);  // answers the sent messages
+    }
+}
+
 void OnDestroy(MainWindow& record) {
     KillTimer(record.window, kSidebarTimerId);
     KillTimer(record.window, kRetryTimerId);
     record.retryTimerArmed = false;
+    // A worker may be waiting on the network: its HTTP request is cancelled and the tunnel's
+    // start aborted, so it ends at once. Waiting longer than 2 s would only freeze a closing window.
+    CancelHttpRequests();
     if (record.engine) {
         record.engine->Stop();
     }
     if (record.worker.joinable()) {
+        const auto thread = static_cast<HANDLE>(pthread_gethandle(record.worker.native_handle()));
+        if (thread != nullptr && !WaitForWorkerExit(thread)) {
+            // Still inside something that cannot be cancelled: the engine and the state it
+            // uses must not be destroyed under it, so the process ends here.
+            WriteLogLine(L"Worker still running at exit; the process ends without it.");
+            ExitProcess(0);
+        }
         record.worker.join();
     }
     record.worker = std::thread();
+    AllowHttpRequestsAgain();  // no worker is left; a window made after this one may ask again
     // A completion posted while the window waited is not shown; only its text is freed.
     MSG pending{};
     while (PeekMessageW(&pending, record.window, WM_WORKER_DONE, WM_WORKER_DONE, PM_REMOVE)) {

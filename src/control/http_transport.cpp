@@ -4,7 +4,10 @@
 #include <winhttp.h>
 #include <shlwapi.h>
 
+#include <mutex>
 #include <optional>
+#include <set>
+#include <stdexcept>
 #include <utility>
 #include <vector>
 
@@ -24,14 +27,58 @@ struct InternetHandleTraits {
 };
 using UniqueInternetHandle = UniqueHandle<InternetHandleTraits>;
 
-// The three handles of one exchange; members close in reverse order, the request first.
+struct HttpExchange;
+
+// The exchanges under way, so that a closing window can cancel them: WinHttpCloseHandle on a
+// request from another thread makes the synchronous call blocked on it fail at once
+// (ERROR_WINHTTP_OPERATION_CANCELLED) instead of running into its time-outs.
+std::mutex exchangesMutex;
+std::set<HttpExchange*> exchanges;  // guarded by exchangesMutex
+bool requestsCancelled = false;     // guarded by exchangesMutex
+
+bool RequestsCancelled() {
+    std::lock_guard lock(exchangesMutex);
+    return requestsCancelled;
+}
+
+// The three handles of one exchange; members close in reverse order, the request first. A
+// request that CancelHttpRequests closed is not closed again.
 struct HttpExchange {
+    HttpExchange() = default;
+    HttpExchange(const HttpExchange&) = delete;
+    HttpExchange& operator=(const HttpExchange&) = delete;
+    ~HttpExchange() { Finish(); }
+
+    // Once the handles are open: from now on a cancel may close the request. False when the
+    // requests were cancelled already.
+    bool Register() {
+        std::lock_guard lock(exchangesMutex);
+        if (requestsCancelled) {
+            return false;
+        }
+        exchanges.insert(this);
+        return true;
+    }
+
+    void Finish() noexcept {
+        std::lock_guard lock(exchangesMutex);
+        exchanges.erase(this);
+        if (closedByCancel) {
+            request.release();
+        }
+        request.reset();
+        connection.reset();
+        session.reset();
+    }
+
     UniqueInternetHandle session;
     UniqueInternetHandle connection;
     UniqueInternetHandle request;
+    bool closedByCancel = false;  // guarded by exchangesMutex
 };
 
 constexpr wchar_t kSinkRefused[] = L"sink";
+constexpr wchar_t kCancelled[] = L"cancelled";
 
 // Reads the body to its end, piece by piece into `sink` (false stops it). The failed step's name
 // (or kSinkRefused) when the body could not be read whole; nullptr when it was.
@@ -59,6 +106,10 @@ const wchar_t* ReadBody(HINTERNET request, Sink&& sink) {
 // Opens session, connection and request; the failed step's name in `failedStep` when one fails.
 bool OpenExchange(HttpExchange& exchange, const CrackedUrl& url, const wchar_t* method, const HttpTimeouts& timeouts,
                   const wchar_t** failedStep) {
+    if (RequestsCancelled()) {  // before WinHttpOpen, which may look for a proxy first
+        *failedStep = kCancelled;
+        return false;
+    }
     exchange.session.reset(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, 0));
     if (!exchange.session) {
@@ -82,6 +133,10 @@ bool OpenExchange(HttpExchange& exchange, const CrackedUrl& url, const wchar_t* 
     // The wait for the answer's headers has its own limit, unlimited on some platforms: bound it too.
     DWORD receiveMs = static_cast<DWORD>(timeouts.receiveMs);
     WinHttpSetOption(exchange.request.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receiveMs, sizeof(receiveMs));
+    if (!exchange.Register()) {
+        *failedStep = kCancelled;
+        return false;
+    }
     return true;
 }
 
@@ -107,6 +162,22 @@ bool QueryContentLength(HINTERNET request, std::uint64_t& length) {
 
 }  // namespace
 
+void CancelHttpRequests() noexcept {
+    std::lock_guard lock(exchangesMutex);
+    requestsCancelled = true;
+    for (HttpExchange* exchange : exchanges) {
+        if (!exchange->closedByCancel && exchange->request) {
+            WinHttpCloseHandle(exchange->request.get());
+            exchange->closedByCancel = true;
+        }
+    }
+}
+
+void AllowHttpRequestsAgain() noexcept {
+    std::lock_guard lock(exchangesMutex);
+    requestsCancelled = false;
+}
+
 CrackedUrl CrackUrl(const std::wstring& url) {
     std::optional<CrackedUrl> cracked = CrackUrlComponents(url);
     if (!cracked) {
@@ -125,6 +196,9 @@ HttpResponse SendHttpRequest(const std::wstring& method, const std::wstring& url
     HttpExchange exchange;
     const wchar_t* failedStep = nullptr;
     if (!OpenExchange(exchange, cracked, method.c_str(), timeouts, &failedStep)) {
+        if (failedStep == kCancelled) {
+            throw std::runtime_error("HTTP request cancelled: the client is closing.");
+        }
         ThrowWin32Error(failedStep);
     }
     std::string bytes = WideToUtf8(body);
@@ -189,9 +263,7 @@ bool DownloadToFile(const std::wstring& url, const std::wstring& destination, co
             return false;
         }
     }
-    exchange.request.reset();
-    exchange.connection.reset();
-    exchange.session.reset();
+    exchange.Finish();
     // A file already at the destination is not this download: only the move itself succeeds.
     if (!MoveFileExW(temporary.c_str(), destination.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED)) {
         DeleteFileW(temporary.c_str());

@@ -40,6 +40,12 @@ HttpResponse SendHttpRequest(const std::wstring& method, const std::wstring& url
 bool DownloadToFile(const std::wstring& url, const std::wstring& destination,
                     const HttpTimeouts& timeouts = kDownloadTimeouts);
 
+// For a client that is closing: every request under way fails at once and every later one
+// throws "HTTP request cancelled: the client is closing." before it reaches the network.
+// Callable from any thread.
+void CancelHttpRequests() noexcept;
+void AllowHttpRequestsAgain() noexcept;  // undoes it, once nothing waits on a cancelled request
+
 // POST of a JSON body to the normalised base URL followed by the API path; the answer's envelope.
 ApiEnvelope PostJson(const std::wstring& baseUrl, const std::wstring& apiPath, const std::wstring& body);
 

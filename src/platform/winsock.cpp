@@ -1,8 +1,16 @@
 #include "platform/winsock.h"
 
+#include <atomic>
 #include <utility>
 
 namespace ostrevane {
+namespace {
+
+BOOL CancelIoExCall(HANDLE handle, LPOVERLAPPED overlapped) { return CancelIoEx(handle, overlapped); }
+
+std::atomic<CancelIoFn> socketCancel{&CancelIoExCall};
+
+}  // namespace
 
 WinsockSession::WinsockSession(WinsockSession&& other) noexcept
     : started_(std::exchange(other.started_, false)) {}
@@ -34,6 +42,18 @@ void ShutdownAndClose(UniqueSocket& socket) noexcept {
         shutdown(socket.get(), SD_BOTH);
         socket.reset();
     }
+}
+
+void AbortSocketIo(SOCKET socket) noexcept {
+    if (socket == INVALID_SOCKET) {
+        return;
+    }
+    shutdown(socket, SD_BOTH);
+    socketCancel.load()(reinterpret_cast<HANDLE>(socket), nullptr);
+}
+
+void SetSocketCancelForTesting(CancelIoFn cancel) noexcept {
+    socketCancel = cancel != nullptr ? cancel : &CancelIoExCall;
 }
 
 bool SetSocketFlag(SOCKET socket, int level, int option, int value) noexcept {

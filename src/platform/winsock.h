@@ -48,6 +48,16 @@ private:
 // Shuts a socket down in both directions and closes it; the owner is left empty.
 void ShutdownAndClose(UniqueSocket& socket) noexcept;
 
+// Ends whatever another thread is doing on the socket without closing it, so that its number
+// cannot go to a new socket while that thread still holds it: shuts it down both ways and
+// cancels its I/O. On Windows shutdown alone does not end a receive already in progress; the
+// cancel does (the call then fails with WSA_OPERATION_ABORTED or WSAEINTR).
+void AbortSocketIo(SOCKET socket) noexcept;
+
+// The cancel call AbortSocketIo makes, CancelIoEx unless a test watches it.
+using CancelIoFn = BOOL (*)(HANDLE, LPOVERLAPPED);
+void SetSocketCancelForTesting(CancelIoFn cancel) noexcept;  // nullptr restores CancelIoEx
+
 // setsockopt for an int or a DWORD option; true when the option was set.
 bool SetSocketFlag(SOCKET socket, int level, int option, int value) noexcept;
 bool SetSocketTimeout(SOCKET socket, int option, DWORD milliseconds) noexcept;

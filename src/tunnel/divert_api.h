@@ -18,6 +18,7 @@ struct DivertApi {
                             const WINDIVERT_ADDRESS* address);
     using CalcChecksumsFn = BOOL (*)(VOID* packet, UINT packetLength, WINDIVERT_ADDRESS* address, UINT64 flags);
     using CloseFn = BOOL (*)(HANDLE handle);
+    using ShutdownFn = BOOL (*)(HANDLE handle, int how);
 
     // Held from before the load until the table is released, so the files that were compared
     // with the embedded ones are the ones the loader and the driver service read, at the paths
@@ -31,7 +32,10 @@ struct DivertApi {
     SendFn send = nullptr;
     CalcChecksumsFn calcChecksums = nullptr;
     CloseFn close = nullptr;
+    ShutdownFn shutdown = nullptr;  // WinDivertShutdown, optional: null when the library has none
 };
+
+inline constexpr int kDivertShutdownBoth = 3;  // WINDIVERT_SHUTDOWN_BOTH
 
 inline constexpr INT16 kCapturePriority = -300;
 inline constexpr INT16 kInjectionPriority = -301;

@@ -33,18 +33,20 @@ void TranslateOutbound(TunnelDataPath& path, std::vector<std::uint8_t> packet, c
     WriteBe32(bytes + kIpSourceOffset, path.assignedAddress);
     ClampTcpMss(packet, view);
     RecalculateChecksums(*path.api, packet, view);
-    path.flows.insert_or_assign(OutboundFlowKey(packet, view),
-                                FlowEntry{source, destination, address.Network.IfIdx, address.Network.SubIfIdx});
+    path.flows.Record(OutboundFlowKey(packet, view),
+                      FlowEntry{source, destination, address.Network.IfIdx, address.Network.SubIfIdx}, path.clock(),
+                      EndsTcpConnection(packet, view));
     path.sendQueue.Push(std::move(packet));
 }
 
 void TranslateInbound(TunnelDataPath& path, std::span<std::uint8_t> packet, const PacketView& view) {
     std::lock_guard lock(path.natMutex);
-    const auto found = path.flows.find(InboundFlowKey(packet, view));
-    if (found == path.flows.end()) {
-        return;  // never seen outbound, or seen before the table was last emptied
+    const FlowEntry* const found =
+        path.flows.FindReply(InboundFlowKey(packet, view), path.clock(), EndsTcpConnection(packet, view));
+    if (found == nullptr) {
+        return;  // never seen outbound, aged out, evicted, or seen before the table was last emptied
     }
-    const FlowEntry& flow = found->second;
+    const FlowEntry& flow = *found;
     std::uint8_t* const bytes = packet.data();
     WriteBe32(bytes + kIpDestinationOffset, flow.untranslatedSource);
     if (ReadBe32(bytes + kIpSourceOffset) != flow.untranslatedDestination) {

@@ -23,6 +23,10 @@ namespace ostrevane {
 using PauseFn = void (*)(std::chrono::milliseconds);
 void PauseThread(std::chrono::milliseconds duration);
 
+// Milliseconds of a monotonic clock; replaceable in tests.
+using MonotonicClockFn = std::uint64_t (*)();
+std::uint64_t SteadyMilliseconds();
+
 struct TunnelDataPath {
     TunnelDataPath() = default;
     TunnelDataPath(const TunnelDataPath&) = delete;
@@ -30,16 +34,23 @@ struct TunnelDataPath {
     ~TunnelDataPath() { CloseHandles(); }
 
     // Closes the capture handle, then the injection handle, each only if valid, leaving both
-    // invalid. Closing the capture handle ends a WinDivertRecv blocked on it.
+    // invalid. Called once no thread can still use them: a closed number can go to the next
+    // handle at once.
     void CloseHandles() noexcept;
+
+    // Ends a WinDivertRecv blocked on the capture handle: WinDivertShutdown where the library
+    // has it, which leaves the handle open for CloseHandles; otherwise the handle is closed now,
+    // the only other way to end the receive (the capture thread is its one user).
+    void ShutdownCapture() noexcept;
 
     std::atomic<bool> running{false};   // the tunnel is up; every loop runs only while it is set
     std::atomic<bool> stopping{false};  // a stop is in progress; every loop and wait leaves at once
 
     // Loaded before the threads start and released only after they are joined.
     std::unique_ptr<DivertApi> api;
-    // Owned (closed through api->close by CloseHandles and the destructor); used without a lock:
-    // the capture handle by the capture thread only, the injection handle by every thread.
+    // Owned (closed through api->close by CloseHandles and the destructor, after the threads that
+    // use them are joined); used without a lock: the capture handle by the capture thread only,
+    // the injection handle by every thread.
     std::atomic<HANDLE> captureHandle{INVALID_HANDLE_VALUE};
     std::atomic<HANDLE> injectionHandle{INVALID_HANDLE_VALUE};
 
@@ -52,6 +63,7 @@ struct TunnelDataPath {
     SendQueue sendQueue;  // guarded by its own queueMutex, which is taken inside natMutex
 
     PauseFn pause = &PauseThread;  // the pause after a packet that failed; tests watch it
+    MonotonicClockFn clock = &SteadyMilliseconds;  // ages the connection table
 };
 
 }  // namespace ostrevane

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "platform/unique_handle.h"
 #include "settings/text_utils.h"
 #include "tunnel/capture_loop.h"
 #include "tunnel/divert_api.h"
@@ -14,14 +15,20 @@
 namespace ostrevane {
 namespace {
 
-constexpr std::chrono::milliseconds kStep{100};
 constexpr int kMaxReconnectDelay = 10;
+constexpr char kStoppedWhileStarting[] = "The tunnel was stopped while it was starting.";
 
 // Datagrams of the UDP path would carry packets in clear beside an encrypted relay: with a wss://
 // relay every packet takes the relay, and the start says so once.
 constexpr wchar_t kSecureRelayNote[] = L"中继已加密（wss），不使用 UDP 通道：所有数据包经加密中继传输。";
 
-bool IsSecureRelay(const std::wstring& relayUrl) { return relayUrl.starts_with(L"wss://"); }
+bool IsSecureRelay(const std::wstring& relayUrl) {
+    try {
+        return ParseRelayUrl(relayUrl).secure;
+    } catch (const std::exception&) {
+        return false;  // a URL that cannot be parsed never connected either
+    }
+}
 
 void JoinIfRunning(std::thread& thread) {
     if (thread.joinable()) {
@@ -33,7 +40,7 @@ void JoinIfRunning(std::thread& thread) {
 
 TunnelEngine::TunnelEngine() : TunnelEngine(TunnelEngineOptions{}) {}
 
-TunnelEngine::TunnelEngine(TunnelEngineOptions options) : options_(options) { udp_.timings = options_.udp; }
+TunnelEngine::TunnelEngine(TunnelEngineOptions options) : options_(options) {}
 
 TunnelEngine::~TunnelEngine() { Stop(); }
 
@@ -42,14 +49,58 @@ std::size_t TunnelEngine::flowCount() {
     return path_.flows.size();
 }
 
+std::shared_ptr<UdpPath> TunnelEngine::CurrentUdp() {
+    std::lock_guard lock(udpMutex_);
+    return udp_;
+}
+
+bool TunnelEngine::udpReady() {
+    const std::shared_ptr<UdpPath> udp = CurrentUdp();
+    return udp && udp->ready();
+}
+
+std::uint64_t TunnelEngine::udpToken() {
+    const std::shared_ptr<UdpPath> udp = CurrentUdp();
+    return udp ? udp->token() : 0;
+}
+
+std::uint16_t TunnelEngine::udpLocalPort() {
+    const std::shared_ptr<UdpPath> udp = CurrentUdp();
+    return udp ? udp->localPort() : 0;
+}
+
+bool TunnelEngine::udpThreadsRunning() {
+    const std::shared_ptr<UdpPath> udp = CurrentUdp();
+    return udp && udp->running();
+}
+
 std::wstring TunnelEngine::Start(const std::wstring& serverUrl, const std::wstring& connectionId,
                                  const std::wstring& engineerId, const std::wstring& assignedAddress,
                                  const std::vector<std::wstring>& routes) {
-    Stop();
-    serverUrl_ = serverUrl;
-    connectionId_ = connectionId;
-    engineerId_ = engineerId;
+    std::lock_guard lifecycle(lifecycleMutex_);
+    StopLocked();
+    try {
+        serverUrl_ = serverUrl;
+        connectionId_ = connectionId;
+        engineerId_ = engineerId;
+        StartLocked(assignedAddress, routes);
+    } catch (...) {
+        // A Stop that ended this start runs the driver-service clean-up itself, right after.
+        StopLocked(pendingStops_.load() == 0);
+        throw;
+    }
+    const std::wstring started = L"工程师端软件隧道已启动：" + connectionId;
+    return IsSecureRelay(relayUrl_) ? started + L"\r\n" + kSecureRelayNote : started;
+}
 
+void TunnelEngine::ThrowIfStopRequested() const {
+    if (pendingStops_.load() > 0) {
+        throw std::runtime_error(kStoppedWhileStarting);
+    }
+}
+
+void TunnelEngine::StartLocked(const std::wstring& assignedAddress, const std::vector<std::wstring>& routes) {
+    ThrowIfStopRequested();
     const std::optional<std::uint32_t> address = ParseAssignedAddress(assignedAddress);
     if (!address) {
         throw std::runtime_error("Invalid assigned tunnel address.");
@@ -59,27 +110,18 @@ std::wstring TunnelEngine::Start(const std::wstring& serverUrl, const std::wstri
     if (path_.mappings.empty()) {
         throw std::runtime_error("No valid target routes were configured.");
     }
+    serviceCleanedUp_ = false;  // the driver may be installed from here on
     path_.api = LoadDivertApi();
 
     std::vector<Ipv4Network> mappingNetworks;
     for (const RouteMapping& mapping : path_.mappings) {
         mappingNetworks.push_back({mapping.mappingNetwork, mapping.mappingPrefix});
     }
-    const std::wstring filter = BuildDivertFilter(mappingNetworks);
+    filterText_ = BuildDivertFilter(mappingNetworks);
     const std::wstring relayPath =
-        L"/api/relay/client/" + PercentEncode(connectionId) + L"?engineerId=" + PercentEncode(engineerId);
-    const std::wstring relayUrl = BuildRelayUrl(serverUrl, relayPath);
-
-    try {
-        filterText_ = filter;
-        relayUrl_ = relayUrl;
-        OpenTunnel();
-    } catch (...) {
-        Stop();
-        throw;
-    }
-    const std::wstring started = L"工程师端软件隧道已启动：" + connectionId;
-    return IsSecureRelay(relayUrl) ? started + L"\r\n" + kSecureRelayNote : started;
+        L"/api/relay/client/" + PercentEncode(connectionId_) + L"?engineerId=" + PercentEncode(engineerId_);
+    relayUrl_ = BuildRelayUrl(serverUrl_, relayPath);
+    OpenTunnel();
 }
 
 void TunnelEngine::OpenTunnel() {
@@ -90,9 +132,8 @@ void TunnelEngine::OpenTunnel() {
 
     ConnectRelay();
     path_.running = true;
-    if (!IsSecureRelay(relayUrl_)) {
-        OpenUdpPath(udp_, path_, serverUrl_, connectionId_, engineerId_);
-    }
+    OpenUdpPath();
+    ThrowIfStopRequested();
 
     const std::string filter = WideToUtf8(filterText_);
     const HANDLE capture = path_.api->open(filter.c_str(), WINDIVERT_LAYER_NETWORK, kCapturePriority, 0);
@@ -106,23 +147,47 @@ void TunnelEngine::OpenTunnel() {
         throw std::runtime_error("WinDivertOpen failed for filter: false");
     }
     path_.injectionHandle = injection;
+    ThrowIfStopRequested();
 
     captureThread_ = std::thread([this] { CaptureLoop(path_); });
     relayThread_ = std::thread([this] { RelayLoop(); });
     sendThread_ = std::thread([this] { SendLoop(); });
 }
 
-bool TunnelEngine::ConnectRelay() {
-    std::lock_guard lock(relayMutex_);
-    if (path_.stopping.load()) {
-        return false;
-    }
-    relay_.reset();
+// The attempt is visible to Stop while it runs, so that a Stop aborts it instead of waiting for
+// the connect and the handshake to give up; no lock is held across the network calls.
+void TunnelEngine::ConnectRelay() {
     auto relay = std::make_shared<WebSocketRelay>(relayUrl_);
-    relay->Connect();  // throws; the old relay stays dropped
-    relay_ = std::move(relay);
-    relayConnected_ = true;
-    return true;
+    {
+        std::lock_guard lock(relayMutex_);
+        if (StopRequested()) {
+            throw std::runtime_error(kStoppedWhileStarting);
+        }
+        connecting_ = relay;
+    }
+    ScopeExit forget([&] {
+        std::lock_guard lock(relayMutex_);
+        if (connecting_ == relay) {
+            connecting_.reset();
+        }
+    });
+    try {
+        relay->Connect();  // a Close from Stop makes it throw at once
+    } catch (const std::exception&) {
+        if (StopRequested()) {
+            throw std::runtime_error(kStoppedWhileStarting);
+        }
+        throw;
+    }
+    {
+        std::lock_guard lock(relayMutex_);
+        if (StopRequested()) {
+            throw std::runtime_error(kStoppedWhileStarting);
+        }
+        relay_ = std::move(relay);
+        relayConnected_ = true;
+    }
+    WakeWaiters();
 }
 
 std::shared_ptr<WebSocketRelay> TunnelEngine::CurrentRelay() {
@@ -130,24 +195,84 @@ std::shared_ptr<WebSocketRelay> TunnelEngine::CurrentRelay() {
     return relay_;
 }
 
-void TunnelEngine::CloseRelaySocket() {
+void TunnelEngine::CloseRelays() noexcept {
     std::lock_guard lock(relayMutex_);
-    if (relay_) {
-        relay_->Close();
+    for (const std::shared_ptr<WebSocketRelay>& relay : {relay_, connecting_}) {
+        if (relay) {
+            relay->Close();
+        }
     }
 }
 
-void TunnelEngine::DropRelay() {
+// Only the relay that failed is dropped: a sender that failed on the old relay may get here
+// after a reconnection installed the new one, which is not its to close.
+void TunnelEngine::DropRelay(const std::shared_ptr<WebSocketRelay>& failed) {
     if (path_.stopping.load() || !path_.running.load()) {
         return;
     }
-    relayConnected_ = false;
-    path_.sendQueue.WakeAll();
-    std::lock_guard lock(relayMutex_);
-    if (relay_) {
+    std::shared_ptr<UdpPath> udp;
+    {
+        std::lock_guard lock(relayMutex_);
+        if (!failed || relay_ != failed) {
+            return;
+        }
         relay_->Close();
+        relayConnected_ = false;
+        std::lock_guard udpLock(udpMutex_);  // the UDP path of this relay, not of a later one
+        udp = std::move(udp_);
     }
-    CloseUdpPath(udp_);  // udpMutex inside relayMutex
+    if (udp) {
+        udp->Shutdown();
+    }
+    path_.sendQueue.WakeAll();
+}
+
+void TunnelEngine::OpenUdpPath() {
+    if (IsSecureRelay(relayUrl_)) {
+        return;
+    }
+    const std::shared_ptr<UdpPath> udp =
+        UdpPath::Create(serverUrl_, connectionId_, engineerId_, options_.udp, &SteadyMilliseconds);
+    if (!udp) {
+        return;
+    }
+    {
+        std::lock_guard lock(udpMutex_);
+        if (StopRequested()) {
+            return;
+        }
+        udp_ = udp;  // visible to Stop while it negotiates
+    }
+    if (udp->Negotiate(path_)) {
+        udp->Run(path_);
+        return;
+    }
+    std::lock_guard lock(udpMutex_);
+    if (udp_ == udp) {
+        udp_.reset();
+    }
+}
+
+void TunnelEngine::ShutdownUdpPath() {
+    std::shared_ptr<UdpPath> udp;
+    {
+        std::lock_guard lock(udpMutex_);
+        udp = std::move(udp_);
+    }
+    if (udp) {
+        udp->Shutdown();
+    }
+}
+
+void TunnelEngine::WakeWaiters() {
+    { std::lock_guard lock(wakeMutex_); }
+    wakeCv_.notify_all();
+    path_.sendQueue.WakeAll();
+}
+
+bool TunnelEngine::WaitUnlessStopping(std::chrono::milliseconds duration) {
+    std::unique_lock lock(wakeMutex_);
+    return !wakeCv_.wait_for(lock, duration, [this] { return path_.stopping.load() || !path_.running.load(); });
 }
 
 void TunnelEngine::RelayLoop() {
@@ -163,7 +288,7 @@ void TunnelEngine::ReceiveUntilFailure() {
     while (!path_.stopping.load()) {
         const std::shared_ptr<WebSocketRelay> relay = CurrentRelay();
         if (!relay || !relay->ReceiveMessage(message)) {
-            DropRelay();
+            DropRelay(relay);
             return;
         }
         DispatchInbound(path_, message);
@@ -175,30 +300,20 @@ void TunnelEngine::ReceiveUntilFailure() {
 
 bool TunnelEngine::TryReconnect() {
     relayConnected_ = false;
-    const int steps = reconnectDelay_.load() * static_cast<int>(options_.backoffUnit / kStep);
-    for (int step = 0; step < std::max(steps, 1); ++step) {
-        if (!path_.running.load() || path_.stopping.load()) {
-            return false;
-        }
-        std::this_thread::sleep_for(kStep);
-    }
-    if (!path_.running.load() || path_.stopping.load()) {
+    if (!WaitUnlessStopping(reconnectDelay_.load() * options_.backoffUnit)) {
         return false;
     }
     try {
-        CloseUdpPath(udp_);
-        JoinUdpThreads(udp_);
+        ShutdownUdpPath();
         {
             std::lock_guard lock(path_.natMutex);
             path_.flows.clear();
         }
         path_.sendQueue.Clear();
-        const bool connected = ConnectRelay();
-        if (!IsSecureRelay(relayUrl_)) {
-            OpenUdpPath(udp_, path_, serverUrl_, connectionId_, engineerId_);
-        }
+        ConnectRelay();
+        OpenUdpPath();
         reconnectDelay_ = 1;
-        return connected;
+        return true;
     } catch (const std::exception&) {
         reconnectDelay_ = std::min(reconnectDelay_.load() * 2, kMaxReconnectDelay);
         return false;
@@ -208,55 +323,74 @@ bool TunnelEngine::TryReconnect() {
 void TunnelEngine::SendLoop() {
     while (path_.running.load() && !path_.stopping.load()) {
         if (!relayConnected_.load()) {
-            std::this_thread::sleep_for(kStep);
+            std::unique_lock lock(wakeMutex_);
+            wakeCv_.wait(lock, [this] {
+                return relayConnected_.load() || path_.stopping.load() || !path_.running.load();
+            });
             continue;
         }
         std::optional<std::vector<std::uint8_t>> packet = path_.sendQueue.WaitPop(path_.stopping);
         if (!packet) {
             continue;
         }
-        if (SendOverUdp(udp_, *packet)) {
+        if (const std::shared_ptr<UdpPath> udp = CurrentUdp(); udp && udp->Send(*packet)) {
             continue;
         }
         const std::shared_ptr<WebSocketRelay> relay = CurrentRelay();
         if (relay && relay->SendFrame(2, *packet)) {  // false when the relay is no longer connected
             continue;
         }
-        DropRelay();  // the packet is lost
+        DropRelay(relay);  // the packet is lost
     }
 }
 
-std::wstring TunnelEngine::Stop() {
-    const bool wasRunning = path_.running.exchange(false);
+void TunnelEngine::RequestStop() noexcept {
     path_.stopping = true;
-    path_.sendQueue.WakeAll();
-    if (path_.api) {
-        path_.CloseHandles();  // ends the capture thread's blocked receive
-    }
-    CloseRelaySocket();  // ends the relay thread's blocked receive
-    CloseUdpPath(udp_);  // ends the UDP receive and keep-alive waits
+    WakeWaiters();
+    CloseRelays();      // aborts a connect, a handshake or a blocked receive
+    ShutdownUdpPath();  // aborts a negotiation or the UDP receive and keep-alive waits
+}
+
+std::wstring TunnelEngine::Stop() {
+    ++pendingStops_;
+    RequestStop();
+    std::lock_guard lifecycle(lifecycleMutex_);
+    std::wstring result = StopLocked();
+    --pendingStops_;
+    return result;
+}
+
+std::wstring TunnelEngine::StopLocked(bool runServiceCommands) {
+    const bool wasRunning = path_.running.exchange(false);
+    RequestStop();
+    path_.ShutdownCapture();  // ends the capture thread's blocked receive
     JoinIfRunning(captureThread_);
     JoinIfRunning(relayThread_);
     JoinIfRunning(sendThread_);
-    // Only now: a reconnection on the relay thread may have been joining or opening the UDP path
-    // until that thread ended, and may have left a new one open.
-    CloseUdpPath(udp_);
-    JoinUdpThreads(udp_);
-    EndUdpWinsock(udp_);
+    // Only now: a reconnection on the relay thread may have opened a UDP path until that thread
+    // ended. Its owner joins its threads and closes its socket when the last copy goes.
+    ShutdownUdpPath();
     {
         std::lock_guard lock(relayMutex_);
         relay_.reset();
+        connecting_.reset();
     }
-    path_.api.reset();  // unloads the library
+    path_.CloseHandles();  // every thread that used them is gone
+    path_.api.reset();     // unloads the library
     relayConnected_ = false;
     {
         std::lock_guard lock(path_.natMutex);
         path_.flows.clear();
     }
-    if (options_.runServiceCommands) {
+    path_.sendQueue.Clear();  // packets of this tunnel never reach the next one's relay
+    // Once it has run, it runs again only after the library was loaded once more: under a
+    // window that closes during a start, the stop, the worker's clean-up and the window would
+    // otherwise each start the same four programs.
+    if (options_.runServiceCommands && runServiceCommands && !serviceCleanedUp_) {
         for (const wchar_t* command : kDriverServiceCommands) {
             RunServiceCommand(command);
         }
+        serviceCleanedUp_ = true;
     }
     // When nothing was running, saying so beats the misleading "running" text.
     return wasRunning ? L"软件隧道已停止。" : L"软件隧道未运行。";

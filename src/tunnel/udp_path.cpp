@@ -14,29 +14,24 @@
 namespace ostrevane {
 namespace {
 
-constexpr std::chrono::milliseconds kStep{100};
 constexpr std::chrono::milliseconds kReceiveErrorPause{20};
-
-bool Active(const TunnelDataPath& path) { return path.running.load() && !path.stopping.load(); }
-
-void ClearAcknowledgement(UdpPath& udp) {
-    udp.ready = false;
-    udp.token = 0;
-    udp.lastAcknowledgement = 0;
-}
 
 int SendTo(SOCKET socket, const std::vector<unsigned char>& datagram, const sockaddr_in& endpoint) {
     return sendto(socket, reinterpret_cast<const char*>(datagram.data()), static_cast<int>(datagram.size()), 0,
                   reinterpret_cast<const sockaddr*>(&endpoint), sizeof(endpoint));
 }
 
-}  // namespace
-
-std::uint64_t SteadyMilliseconds() {
-    return static_cast<std::uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-            .count());
+// One datagram and its sender; -1 with the Winsock error on failure.
+int ReceiveFrom(SOCKET socket, std::vector<std::uint8_t>& buffer, sockaddr_in& from, int& error) {
+    int fromLength = sizeof(from);
+    from = {};
+    const int received = recvfrom(socket, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0,
+                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
+    error = received == SOCKET_ERROR ? WSAGetLastError() : 0;
+    return received;
 }
+
+}  // namespace
 
 sockaddr_in ResolveUdpRelayEndpoint(const std::wstring& serverUrl) {
     const CrackedUrl parts = ParseRelayUrl(NormalizeServerUrl(serverUrl) + L"/");
@@ -57,182 +52,183 @@ sockaddr_in ResolveUdpRelayEndpoint(const std::wstring& serverUrl) {
     return endpoint;
 }
 
-void OpenUdpPath(UdpPath& udp, TunnelDataPath& path, const std::wstring& serverUrl, const std::wstring& connectionId,
-                 const std::wstring& engineerId) {
-    CloseUdpPath(udp);
-    JoinUdpThreads(udp);
-    EndUdpWinsock(udp);
+bool IsFromEndpoint(const sockaddr_in& from, const sockaddr_in& endpoint) {
+    return from.sin_family == AF_INET && from.sin_port == endpoint.sin_port &&
+           from.sin_addr.s_addr == endpoint.sin_addr.s_addr;
+}
 
+std::shared_ptr<UdpPath> UdpPath::Create(const std::wstring& serverUrl, const std::wstring& connectionId,
+                                         const std::wstring& engineerId, const UdpTimings& timings,
+                                         MonotonicClockFn clock) {
     WinsockSession winsock;
     if (winsock.Start() != 0) {
-        return;
+        return nullptr;
     }
-    UniqueSocket socket;
-    sockaddr_in endpoint{};
     try {
-        endpoint = ResolveUdpRelayEndpoint(serverUrl);
-        socket.reset(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+        const sockaddr_in endpoint = ResolveUdpRelayEndpoint(serverUrl);
+        UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
         if (!socket) {
-            throw std::runtime_error("UDP socket failed.");
+            return nullptr;
         }
-        SetSocketTimeout(socket.get(), SO_RCVTIMEO, udp.timings.helloTimeoutMs);
-        SetSocketTimeout(socket.get(), SO_SNDTIMEO, udp.timings.helloTimeoutMs);
+        SetSocketTimeout(socket.get(), SO_RCVTIMEO, timings.helloTimeoutMs);
+        SetSocketTimeout(socket.get(), SO_SNDTIMEO, timings.helloTimeoutMs);
+        return std::shared_ptr<UdpPath>(new UdpPath(std::move(socket), std::move(winsock), endpoint,
+                                                    BuildUdpHello(connectionId, engineerId), timings, clock));
     } catch (const std::exception&) {
-        ClearAcknowledgement(udp);
-        return;  // the socket and the Winsock use end with their owners
+        return nullptr;  // the socket and the Winsock use end with their owners
     }
+}
 
-    const std::vector<unsigned char> hello = BuildUdpHello(connectionId, engineerId);
-    std::vector<unsigned char> buffer(kUdpMaxDatagramLength);
+UdpPath::UdpPath(UniqueSocket socket, WinsockSession winsock, sockaddr_in endpoint, std::vector<unsigned char> hello,
+                 const UdpTimings& timings, MonotonicClockFn clock)
+    : winsock_(std::move(winsock)),
+      socket_(std::move(socket)),
+      endpoint_(endpoint),
+      hello_(std::move(hello)),
+      timings_(timings),
+      clock_(clock) {}
+
+UdpPath::~UdpPath() {
+    Shutdown();
+    if (receiveThread_.joinable()) {
+        receiveThread_.join();
+    }
+    if (keepaliveThread_.joinable()) {
+        keepaliveThread_.join();
+    }
+    ShutdownAndClose(socket_);  // no thread is left that could hold its number
+}
+
+std::uint16_t UdpPath::localPort() const {
+    sockaddr_in local{};
+    int length = sizeof(local);
+    if (getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local), &length) != 0) {
+        return 0;
+    }
+    return ntohs(local.sin_port);
+}
+
+bool UdpPath::Active(const TunnelDataPath& path) const {
+    return !shutDownFlag_.load() && path.running.load() && !path.stopping.load();
+}
+
+void UdpPath::Shutdown() noexcept {
+    ready_ = false;
+    {
+        std::lock_guard lock(shutdownMutex_);
+        if (shutDown_) {
+            return;
+        }
+        shutDown_ = true;
+        shutDownFlag_ = true;
+    }
+    shutdownCv_.notify_all();
+    AbortSocketIo(socket_.get());  // ends a blocked receive; the number stays ours
+}
+
+bool UdpPath::WaitForShutdown(std::chrono::milliseconds duration) {
+    std::unique_lock lock(shutdownMutex_);
+    return shutdownCv_.wait_for(lock, duration, [this] { return shutDown_; });
+}
+
+bool UdpPath::Negotiate(const TunnelDataPath& path) {
+    // The tunnel's running flag is set only after the relay connected; here only a stop counts.
+    const auto stopped = [&] { return shutDownFlag_.load() || path.stopping.load(); };
+    std::vector<std::uint8_t> buffer(kUdpMaxDatagramLength);
     std::uint64_t token = 0;
-    for (int attempt = 0; attempt < udp.timings.helloAttempts && token == 0 && Active(path); ++attempt) {
-        if (SendTo(socket.get(), hello, endpoint) != static_cast<int>(hello.size())) {
+    for (int attempt = 0; attempt < timings_.helloAttempts && token == 0 && !stopped(); ++attempt) {
+        if (SendTo(socket_.get(), hello_, endpoint_) != static_cast<int>(hello_.size())) {
             continue;
         }
-        const int received = recv(socket.get(), reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()), 0);
-        if (received > 0) {
-            token = ParseUdpAcknowledgement(buffer.data(), static_cast<std::size_t>(received)).value_or(0);
+        // Datagrams from anyone else, or that are no acknowledgement, do not end the wait early:
+        // they are read past until the attempt's time is up.
+        const std::uint64_t started = clock_();
+        while (token == 0 && !stopped() && clock_() - started < timings_.helloTimeoutMs) {
+            sockaddr_in from{};
+            int error = 0;
+            const int received = ReceiveFrom(socket_.get(), buffer, from, error);
+            if (received == SOCKET_ERROR && error != WSAEMSGSIZE) {
+                break;  // the attempt's time-out, or the socket was aborted
+            }
+            if (received > 0 && IsFromEndpoint(from, endpoint_)) {
+                token = ParseUdpAcknowledgement(buffer.data(), static_cast<std::size_t>(received)).value_or(0);
+            }
         }
     }
-    if (token == 0) {
-        ClearAcknowledgement(udp);
-        return;
-    }
-
-    SetSocketTimeout(socket.get(), SO_RCVTIMEO, udp.timings.receiveTimeoutMs);
-    {
-        std::lock_guard lock(udp.udpMutex);
-        udp.socket = std::move(socket);
-        udp.endpoint = endpoint;
-        udp.hello = hello;
-        udp.winsock = std::move(winsock);
-    }
-    udp.token = token;
-    udp.lastAcknowledgement = udp.clock();
-    udp.ready = true;
-    udp.open = true;
-    udp.receiveThread = std::thread([&udp, &path] { UdpReceiveLoop(udp, path); });
-    udp.keepaliveThread = std::thread([&udp, &path] { UdpKeepaliveLoop(udp, path); });
-}
-
-void CloseUdpPath(UdpPath& udp) {
-    udp.open = false;
-    ClearAcknowledgement(udp);
-    UniqueSocket taken;
-    {
-        std::lock_guard lock(udp.udpMutex);
-        taken = std::move(udp.socket);
-        udp.hello.clear();
-    }
-    ShutdownAndClose(taken);  // outside the lock: no socket call is made while holding it
-}
-
-void JoinUdpThreads(UdpPath& udp) {
-    if (udp.receiveThread.joinable()) {
-        udp.receiveThread.join();
-    }
-    if (udp.keepaliveThread.joinable()) {
-        udp.keepaliveThread.join();
-    }
-}
-
-void EndUdpWinsock(UdpPath& udp) {
-    WinsockSession ending;
-    {
-        std::lock_guard lock(udp.udpMutex);
-        ending = std::move(udp.winsock);
-    }
-}
-
-bool SendOverUdp(UdpPath& udp, const std::vector<std::uint8_t>& packet) {
-    if (!udp.ready.load() || !FitsUdpPath(packet.data(), packet.size())) {
+    if (token == 0 || stopped()) {
         return false;
     }
-    const std::uint64_t token = udp.token.load();
-    if (token == 0) {
+    SetSocketTimeout(socket_.get(), SO_RCVTIMEO, timings_.receiveTimeoutMs);
+    token_ = token;
+    lastAcknowledgement_ = clock_();
+    ready_ = true;
+    return true;
+}
+
+void UdpPath::Run(TunnelDataPath& path) {
+    receiveThread_ = std::thread([this, &path] { ReceiveLoop(path); });
+    keepaliveThread_ = std::thread([this, &path] { KeepaliveLoop(path); });
+}
+
+bool UdpPath::Send(const std::vector<std::uint8_t>& packet) {
+    if (!ready_.load() || !FitsUdpPath(packet.data(), packet.size())) {
         return false;
     }
-    SOCKET socket = INVALID_SOCKET;
-    sockaddr_in endpoint{};
-    {
-        std::lock_guard lock(udp.udpMutex);
-        socket = udp.socket.get();
-        endpoint = udp.endpoint;
-    }
-    if (socket == INVALID_SOCKET) {
+    const std::uint64_t token = token_.load();
+    if (token == 0) {
         return false;
     }
     const std::vector<unsigned char> datagram = BuildUdpData(token, packet.data(), packet.size());
-    if (SendTo(socket, datagram, endpoint) != static_cast<int>(datagram.size())) {
-        udp.ready = false;
+    if (SendTo(socket_.get(), datagram, endpoint_) != static_cast<int>(datagram.size())) {
+        ready_ = false;
         return false;
     }
     return true;
 }
 
-void UdpReceiveLoop(UdpPath& udp, TunnelDataPath& path) {
-    std::vector<std::uint8_t> buffer(kUdpMaxDatagramLength);
-    while (Active(path)) {
-        SOCKET socket = INVALID_SOCKET;
-        {
-            std::lock_guard lock(udp.udpMutex);
-            socket = udp.socket.get();
-        }
-        if (socket == INVALID_SOCKET) {
-            return;
-        }
-        sockaddr_in from{};
-        int fromLength = sizeof(from);
-        const int received = recvfrom(socket, reinterpret_cast<char*>(buffer.data()), static_cast<int>(buffer.size()),
-                                      0, reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (received == SOCKET_ERROR) {
-            const int error = WSAGetLastError();
-            if (!Active(path) || error == WSAENOTSOCK || error == ERROR_OPERATION_ABORTED) {
-                return;
-            }
-            if (error != WSAETIMEDOUT) {
-                udp.ready = false;
-                std::this_thread::sleep_for(kReceiveErrorPause);
-            }
-            continue;
-        }
-        const auto length = static_cast<std::size_t>(received);
-        if (const auto token = ParseUdpAcknowledgement(buffer.data(), length)) {
-            udp.token = *token;
-            udp.lastAcknowledgement = udp.clock();
-            udp.ready = true;
-        } else if (const auto data = ParseUdpData(buffer.data(), length)) {
-            if (data->payloadLength > 0 && data->token == udp.token.load()) {
-                DispatchInbound(path, std::span<std::uint8_t>(buffer.data() + kUdpDataHeaderLength, data->payloadLength));
-            }
+void UdpPath::Accept(std::uint8_t* datagram, std::size_t length, TunnelDataPath& path) {
+    if (const auto token = ParseUdpAcknowledgement(datagram, length)) {
+        token_ = *token;
+        lastAcknowledgement_ = clock_();
+        ready_ = !shutDownFlag_.load();
+    } else if (const auto data = ParseUdpData(datagram, length)) {
+        if (data->payloadLength > 0 && data->token == token_.load()) {
+            DispatchInbound(path, std::span<std::uint8_t>(datagram + kUdpDataHeaderLength, data->payloadLength));
         }
     }
 }
 
-void UdpKeepaliveLoop(UdpPath& udp, TunnelDataPath& path) {
+void UdpPath::ReceiveLoop(TunnelDataPath& path) {
+    std::vector<std::uint8_t> buffer(kUdpMaxDatagramLength);
     while (Active(path)) {
-        for (int step = 0; step < udp.timings.keepaliveSteps; ++step) {
-            if (!Active(path) || !udp.open.load()) {
-                return;
+        sockaddr_in from{};
+        int error = 0;
+        const int received = ReceiveFrom(socket_.get(), buffer, from, error);
+        if (received == SOCKET_ERROR) {
+            // A datagram too large for the buffer is bad like any other; the time-out only
+            // lets the loop look at its flags again.
+            if (!Active(path) || error == WSAEMSGSIZE || error == WSAETIMEDOUT) {
+                continue;
             }
-            std::this_thread::sleep_for(kStep);
+            ready_ = false;
+            WaitForShutdown(kReceiveErrorPause);
+            continue;
         }
-        SOCKET socket = INVALID_SOCKET;
-        sockaddr_in endpoint{};
-        std::vector<unsigned char> hello;
-        {
-            std::lock_guard lock(udp.udpMutex);
-            socket = udp.socket.get();
-            endpoint = udp.endpoint;
-            hello = udp.hello;
+        if (IsFromEndpoint(from, endpoint_)) {
+            Accept(buffer.data(), static_cast<std::size_t>(received), path);
         }
-        if (socket == INVALID_SOCKET || hello.empty()) {
+    }
+}
+
+void UdpPath::KeepaliveLoop(const TunnelDataPath& path) {
+    while (Active(path)) {
+        if (WaitForShutdown(timings_.keepaliveInterval) || !Active(path)) {
             return;
         }
-        const bool sent = SendTo(socket, hello, endpoint) == static_cast<int>(hello.size());
-        const std::uint64_t last = udp.lastAcknowledgement.load();
-        if (!sent || last == 0 || udp.clock() - last > udp.timings.acknowledgementMaxAgeMs) {
-            udp.ready = false;
+        const bool sent = SendTo(socket_.get(), hello_, endpoint_) == static_cast<int>(hello_.size());
+        const std::uint64_t last = lastAcknowledgement_.load();
+        if (!sent || last == 0 || clock_() - last > timings_.acknowledgementMaxAgeMs) {
+            ready_ = false;
         }
     }
 }

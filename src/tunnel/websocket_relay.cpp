@@ -72,15 +72,24 @@ WebSocketRelay::~WebSocketRelay() {
     winsock_.End();
 }
 
-// Only shuts the socket down: another thread may hold its number for a send or a receive right now,
-// and a closed number can go to the next socket at once (the next relay's, after a reconnection).
-// The destructor, after the last user let go, closes it.
+// Only aborts the socket's I/O: another thread may hold its number for a send or a receive right
+// now, and a closed number can go to the next socket at once (the next relay's, after a
+// reconnection). The destructor, after the last user let go, closes it.
 void WebSocketRelay::Close() noexcept {
+    cancelled_ = true;
+    Disconnect();
+}
+
+void WebSocketRelay::Disconnect() noexcept {
     connected_ = false;
     std::lock_guard lock(stateMutex_);
     EndTlsLocked();
-    if (socket_) {
-        shutdown(socket_.get(), SD_BOTH);
+    AbortSocketIo(socket_.get());
+}
+
+void WebSocketRelay::ThrowIfCancelled() const {
+    if (cancelled_) {
+        throw std::runtime_error("Relay connection was cancelled.");
     }
 }
 
@@ -92,12 +101,22 @@ SOCKET WebSocketRelay::CurrentSocket() const {
 }
 
 void WebSocketRelay::Connect() {
-    Close();
+    try {
+        ConnectSteps();
+    } catch (const std::exception&) {
+        ThrowIfCancelled();  // a failure that a Close caused says so, whatever step it hit
+        throw;
+    }
+}
+
+void WebSocketRelay::ConnectSteps() {
+    ThrowIfCancelled();
+    Disconnect();
     frames_ = std::make_unique<websocket::ReadAheadSource>(*socketSource_);  // nothing read ahead survives
     const CrackedUrl parts = ParseRelayUrl(url_);
 
     // From here on a failure leaves nothing open: no socket, no Winsock use.
-    ScopeExit closeOnFailure([this] { Close(); });
+    ScopeExit closeOnFailure([this] { Disconnect(); });
     {
         std::lock_guard lock(stateMutex_);
         if (const int result = winsock_.Start(); result != 0) {
@@ -118,7 +137,8 @@ void WebSocketRelay::Connect() {
         throw std::runtime_error("getaddrinfo failed for relay host.");
     }
 
-    UniqueSocket connection;
+    // Each candidate is the relay's socket while it connects, so that Close can abort the attempt.
+    bool connectedSocket = false;
     int lastError = 0;
     for (const addrinfo* address = addresses.get(); address != nullptr; address = address->ai_next) {
         UniqueSocket candidate(socket(address->ai_family, address->ai_socktype, address->ai_protocol));
@@ -128,28 +148,34 @@ void WebSocketRelay::Connect() {
         }
         SetSocketTimeout(candidate.get(), SO_RCVTIMEO, kHandshakeTimeoutMs);
         SetSocketTimeout(candidate.get(), SO_SNDTIMEO, kHandshakeTimeoutMs);
-        if (connect(candidate.get(), address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) {
-            connection = std::move(candidate);
+        const SOCKET number = candidate.get();
+        {
+            std::lock_guard lock(stateMutex_);
+            ThrowIfCancelled();  // checked under the lock: a Close after this sees the candidate
+            socket_ = std::move(candidate);
+        }
+        if (connect(number, address->ai_addr, static_cast<int>(address->ai_addrlen)) == 0) {
+            connectedSocket = true;
             break;
         }
         lastError = WSAGetLastError();
+        ThrowIfCancelled();
     }
-    if (!connection) {
+    ThrowIfCancelled();
+    if (!connectedSocket) {
         throw std::runtime_error("Relay TCP connect failed to " + host + ":" + port + ", error " +
                                  std::to_string(lastError));
     }
-    SetSocketFlag(connection.get(), IPPROTO_TCP, TCP_NODELAY, 1);
-    SetSocketFlag(connection.get(), SOL_SOCKET, SO_KEEPALIVE, 1);
-    {
-        std::lock_guard lock(stateMutex_);
-        socket_ = std::move(connection);
-    }
+    SetSocketFlag(CurrentSocket(), IPPROTO_TCP, TCP_NODELAY, 1);
+    SetSocketFlag(CurrentSocket(), SOL_SOCKET, SO_KEEPALIVE, 1);
 
     if (parts.secure) {
         StartTls(parts.host);
+        ThrowIfCancelled();
     }
     SendHandshake(websocket::BuildHandshakeRequest(WideToUtf8(parts.path), host, parts.port));
     const std::string response = ReceiveHandshake();
+    ThrowIfCancelled();
     const int status = websocket::ParseStatusCode(response);
     if (status != 101) {
         throw std::runtime_error("WebSocket HTTP upgrade failed, status " + std::to_string(status) + ": " +
@@ -159,6 +185,10 @@ void WebSocketRelay::Connect() {
     // Packets may be minutes apart: from now on a receive waits as long as it takes.
     SetSocketTimeout(CurrentSocket(), SO_RCVTIMEO, 0);
     connected_ = true;
+    if (cancelled_) {  // a Close that came while the flag was being set
+        Disconnect();
+        ThrowIfCancelled();
+    }
     closeOnFailure.Dismiss();
 }
 

@@ -44,10 +44,11 @@ public:
     // possible; true when all were written. One write per packet is what limits throughput.
     bool SendFrames(std::uint8_t opcode, std::span<const std::vector<std::uint8_t>> payloads);
 
-    // Callable from any thread at any time: clears the connected mark and shuts the socket down
-    // both ways, so that a receive or send blocked on it fails promptly. The socket itself is
-    // closed by the destructor, when no thread can still be using its number. The tunnel makes a
-    // new relay for every connection attempt.
+    // Callable from any thread at any time, also while Connect runs: clears the connected mark,
+    // shuts the socket down and cancels its I/O, so that a connect, receive or send blocked on it
+    // fails promptly. A relay once closed stays closed: Connect then throws "Relay connection was
+    // cancelled.". The socket itself is closed by the destructor, when no thread can still be
+    // using its number. The tunnel makes a new relay for every connection attempt.
     void Close() noexcept;
 
     bool IsConnected() const;  // connected, not closed, and holding a socket
@@ -56,6 +57,9 @@ private:
     class SocketSource;
 
     SOCKET CurrentSocket() const;
+    void ConnectSteps();
+    void Disconnect() noexcept;  // what Close does, without the lasting mark
+    void ThrowIfCancelled() const;
     ByteStream& Stream();  // the TLS session when there is one, else the socket
     void StartTls(const std::wstring& host);
     void EndTlsLocked() noexcept;
@@ -69,6 +73,7 @@ private:
     UniqueSocket socket_;                  // the TCP connection
     WinsockSession winsock_;               // this relay's WSAStartup, ended by the destructor
     std::atomic<bool> connected_{false};   // set when the handshake succeeded, cleared by Close
+    std::atomic<bool> cancelled_{false};   // set by Close for good
     std::mutex sendMutex_;                 // one frame at a time on the wire
     std::uint32_t frameCounter_ = 0;       // frames sent so far; guarded by sendMutex_
     std::vector<std::uint8_t> outgoing_;   // frames being written; guarded by sendMutex_

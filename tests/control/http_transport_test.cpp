@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
 #include <stdexcept>
 
 #include "platform/winsock.h"
+#include "support/scripted_peer.h"
 
 namespace ostrevane {
 namespace {
@@ -33,6 +36,42 @@ TEST(CrackUrl, ReportsAnUncrackableUrl) {
     } catch (const std::runtime_error& error) {
         EXPECT_EQ(std::string(error.what()).rfind("WinHttpCrackUrl", 0), 0u) << error.what();
     }
+}
+
+// A server that takes the request and never answers. On Windows closing the request handle ends
+// the synchronous wait at once; Wine lets it run into its time-out (2 s here), so only the failure
+// is checked for it. No later request goes out until requests are allowed again.
+TEST(CancelHttpRequests, FailsARequestUnderWayAndRefusesLaterOnes) {
+    std::promise<void> requested;
+    testing::ScriptedPeer peer([&](testing::PeerConnection& connection) {
+        if (!connection.ReadUntil("\r\n\r\n").empty()) {
+            requested.set_value();
+            connection.WaitForEnd();
+        }
+    });
+    const std::wstring base = L"http://127.0.0.1:" + std::to_wstring(peer.port());
+    auto request = std::async(std::launch::async, [&] {
+        try {
+            SendHttpRequest(L"GET", base + L"/api/slow", L"", HttpTimeouts{2000, 2000, 2000, 2000});
+        } catch (const std::runtime_error& error) {
+            return std::string(error.what());
+        }
+        return std::string("answered");
+    });
+    ASSERT_EQ(requested.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    CancelHttpRequests();
+    ASSERT_EQ(request.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const std::string failure = request.get();
+    EXPECT_EQ(failure.rfind("WinHttpReceiveResponse", 0), 0u) << failure;
+    try {
+        SendHttpRequest(L"GET", base + L"/api/later", L"");
+        ADD_FAILURE() << "a request went out after the cancel";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "HTTP request cancelled: the client is closing.");
+    }
+    EXPECT_FALSE(DownloadToFile(base + L"/file", L"C:\\ostrevane-cancelled-download")) << "downloads too";
+    AllowHttpRequestsAgain();
+    peer.Join();
 }
 
 }  // namespace

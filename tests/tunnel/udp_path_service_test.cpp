@@ -4,6 +4,10 @@
 
 #include "support/engine_fixture.h"
 #include "support/packet_checksum.h"
+#include "support/service_client.h"
+#include "platform/winsock.h"
+#include "settings/text_utils.h"
+#include "tunnel/ipv4_network.h"
 
 namespace ostrevane::testing {
 namespace {
@@ -14,7 +18,7 @@ class UdpPathTest : public EngineFixture {
 protected:
     TunnelEngineOptions ShortIntervals() const {
         TunnelEngineOptions options = FastOptions();
-        options.udp.keepaliveSteps = 5;               // a hello every 0.5 s instead of 15 s
+        options.udp.keepaliveInterval = 500ms;        // a hello every 0.5 s instead of 15 s
         options.udp.acknowledgementMaxAgeMs = 1500;   // stale after 1.5 s instead of 45 s
         return options;
     }
@@ -151,6 +155,81 @@ TEST_F(UdpPathTest, FallsBackToTheWebSocketWhenHellosAreIgnored) {
     ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
     harness_->SendPacket(UdpPacket(engine, 120, 40007), 6, 2);
     EXPECT_EQ(ArrivalPath(120), "ws");
+    EXPECT_TRUE(harness_->NextInjection(5s));
+}
+
+// A datagram sent to the client's UDP port from a socket of the test's own on 127.0.0.1: the
+// relay's address, another port.
+void SendFromAnotherPort(std::uint16_t clientPort, const std::vector<std::uint8_t>& datagram) {
+    WinsockSession winsock;
+    ASSERT_EQ(winsock.Start(), 0);
+    UniqueSocket socket(::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP));
+    ASSERT_TRUE(socket);
+    sockaddr_in client{};
+    client.sin_family = AF_INET;
+    client.sin_port = htons(clientPort);
+    client.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(sendto(socket.get(), reinterpret_cast<const char*>(datagram.data()), static_cast<int>(datagram.size()), 0,
+                     reinterpret_cast<const sockaddr*>(&client), sizeof(client)),
+              static_cast<int>(datagram.size()));
+}
+
+std::vector<std::uint8_t> TokenBytes(std::uint64_t token) {
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < 8; ++i) {
+        bytes.push_back(static_cast<std::uint8_t>(token >> (56 - 8 * i)));
+    }
+    return bytes;
+}
+
+TEST_F(UdpPathTest, DatagramsFromAnyoneButTheRelayAreIgnoredAndAnOversizedOneHarmsNothing) {
+    TunnelEngine engine(FastOptions());
+    StartOnGrant(engine);
+    ASSERT_TRUE(engine.udpReady());
+    const std::uint64_t token = engine.udpToken();
+    const std::uint16_t clientPort = engine.udpLocalPort();
+    ASSERT_NE(clientPort, 0);
+    ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
+    harness_->SendPacket(UdpPacket(engine, 200, 40010), 6, 2);  // opens a flow for the forged reply
+    ASSERT_EQ(ArrivalPath(200), "udp");
+    const auto echoed = harness_->NextInjection(5s);
+    ASSERT_TRUE(echoed);
+
+    // A forged acknowledgement with a token of its own, and a forged data datagram with the right
+    // token carrying a reply for the open flow (the site's echo, as the service sent it).
+    std::vector<std::uint8_t> forgedAck{'O', 'V', 'U', '1', 3, 2};
+    const std::vector<std::uint8_t> otherToken = TokenBytes(token ^ 0x5A5A);
+    forgedAck.insert(forgedAck.end(), otherToken.begin(), otherToken.end());
+    SendFromAnotherPort(clientPort, forgedAck);
+    std::vector<std::uint8_t> forgedData{'O', 'V', 'U', '1', 4};
+    const std::vector<std::uint8_t> realToken = TokenBytes(token);
+    forgedData.insert(forgedData.end(), realToken.begin(), realToken.end());
+    PacketFields site;
+    site.protocol = 17;
+    site.source = Ip(10, 20, 0, 7);
+    site.destination = ParseAssignedAddress(grant_.assignedAddress).value_or(0);
+    site.sourcePort = 9;
+    site.destinationPort = 40010;
+    site.payload.assign(40, 0x21);
+    const std::vector<std::uint8_t> reply = BuildPacket(site);
+    forgedData.insert(forgedData.end(), reply.begin(), reply.end());
+    SendFromAnotherPort(clientPort, forgedData);
+    // Given time to be taken, a forged one would show within the second; a slow machine can only
+    // make this test weaker, never wrong.
+    EXPECT_FALSE(harness_->NextInjection(1s)) << "a forged data datagram was injected";
+    EXPECT_EQ(engine.udpToken(), token) << "a forged acknowledgement replaced the token";
+    PostFault(R"({"name":"send-udp","base64":")" + Base64Encode(forgedData) + R"("})");
+    EXPECT_TRUE(harness_->NextInjection(5s)) << "the same datagram from the relay is delivered";
+
+    // 1500 bytes from the relay itself: more than the receive buffer takes.
+    std::string json = R"({"name":"send-udp","base64":")";
+    json += Base64Encode(std::vector<std::uint8_t>(1500, 0x4F)) + R"("})";
+    PostFault(json);
+    std::this_thread::sleep_for(300ms);  // for it to arrive; had it not, weaker, never wrong
+    EXPECT_TRUE(engine.udpReady()) << "an oversized datagram marked the path stale";
+
+    harness_->SendPacket(UdpPacket(engine, 300, 40011), 6, 2);
+    EXPECT_EQ(ArrivalPath(300), "udp") << "the real path still carries UDP";
     EXPECT_TRUE(harness_->NextInjection(5s));
 }
 
