@@ -19,8 +19,13 @@ function(ostrevane_delay_import name dll)
     set(def "${OSTREVANE_DELAY_DIR}/${name}.def")
     set(lib "${OSTREVANE_DELAY_DIR}/lib${name}_delay.a")
     file(CONFIGURE OUTPUT "${def}" CONTENT "LIBRARY ${dll}\nEXPORTS\n${exports}\n")
+    # Run inside the folder with relative names: dlltool names its symbols after the output path,
+    # which would put the build folder into the executable's debug file. The fixed temporary
+    # prefix keeps the archive's member names the same in every build.
     add_custom_command(OUTPUT "${lib}"
-        COMMAND "${OSTREVANE_DLLTOOL}" --input-def "${def}" --dllname "${dll}" --output-delaylib "${lib}"
+        COMMAND "${OSTREVANE_DLLTOOL}" --input-def "${name}.def" --dllname "${dll}"
+                --output-delaylib "lib${name}_delay.a" --temp-prefix "${name}_delay"
+        WORKING_DIRECTORY "${OSTREVANE_DELAY_DIR}"
         DEPENDS "${def}" VERBATIM)
     add_custom_target(ostrevane_delay_${name}_build DEPENDS "${lib}")
     add_library(ostrevane_delay_${name} STATIC IMPORTED GLOBAL)

@@ -6,6 +6,7 @@ are read by Windows' own calls (image_info.exe under Wine). Prints every failure
 import argparse
 import hashlib
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -61,7 +62,9 @@ def check_image(args, exe_data: bytes, debug_path: str) -> None:
     for path in (args.exe, debug_path):
         data = open(path, "rb").read() if os.path.isfile(path) else b""
         for build_path in args.build_path:
-            for encoded in (build_path.encode(), build_path.encode("utf-16-le")):
+            # Tools that turn a path into a symbol name (dlltool) write it with underscores.
+            as_symbol = re.sub(r"[^A-Za-z0-9]", "_", build_path)
+            for encoded in (build_path.encode(), build_path.encode("utf-16-le"), as_symbol.encode()):
                 expect(encoded not in data, f"{os.path.basename(path)} contains the build path {build_path}")
     expect(args.default_url.encode("utf-16-le") in exe_data, f"the default base URL {args.default_url} is not inside")
 
