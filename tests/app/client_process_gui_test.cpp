@@ -75,6 +75,7 @@ double LastRelayEnd() {
 
 TEST(ClientProcessTest, AFirstStartShowsTheDefaultsAndLogsTheStartLineFirst) {
     SettingsFileGuard settings;
+    ProxyOverrideGuard proxy;
     const std::wstring directory = RunDirectory();
     ClientProcess client(ClientExecutable(), directory);
     ASSERT_TRUE(client.started());
@@ -126,6 +127,7 @@ TEST(ClientProcessTest, AStartAfterACrashTakesOutTheBypassEntriesTheEarlierRunAd
 
 TEST(ClientProcessTest, ASecondStartBringsTheFirstWindowToTheFrontAndEndsWithoutTouchingTheSettings) {
     SettingsFileGuard settings;
+    ProxyOverrideGuard proxy;
     const std::wstring directory = RunDirectory();
     ClientProcess first(ClientExecutable(), directory);
     ASSERT_TRUE(first.started());
