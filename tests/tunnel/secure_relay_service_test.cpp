@@ -9,6 +9,7 @@
 
 #include "settings/text_utils.h"
 #include "support/engine_fixture.h"
+#include "support/relay_connect.h"
 #include "tunnel/relay_url.h"
 #include "tunnel/websocket_relay.h"
 
@@ -16,15 +17,6 @@ namespace ostrevane::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-std::string ConnectError(WebSocketRelay& relay) {
-    try {
-        relay.Connect();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "connected";
-}
 
 int SuccessfulUpgrades() {
     const JsonValue state = ServiceState();

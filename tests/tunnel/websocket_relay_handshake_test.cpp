@@ -4,6 +4,7 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "support/relay_connect.h"
 #include "support/scripted_peer.h"
 #include "tunnel/websocket_relay.h"
 
@@ -15,15 +16,7 @@ using testing::ScriptedPeer;
 
 const std::wstring kRelayPath = L"/api/relay/client/c%201?engineerId=ENG-1";
 
-std::string ConnectError(WebSocketRelay& relay) {
-    try {
-        relay.Connect();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return "connected";
-}
-
+using testing::ConnectError;
 std::string ExpectedRequest(const std::string& hostHeader) {
     return "GET /api/relay/client/c%201?engineerId=ENG-1 HTTP/1.1\r\n"
            "Host: " + hostHeader + "\r\n"
