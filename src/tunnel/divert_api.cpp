@@ -52,6 +52,7 @@ std::unique_ptr<DivertApi> LoadDivertApi() {
     api->calcChecksums = Resolve<DivertApi::CalcChecksumsFn>(module, "WinDivertHelperCalcChecksums");
     api->close = Resolve<DivertApi::CloseFn>(module, "WinDivertClose");
     api->shutdown = Resolve<DivertApi::ShutdownFn>(module, "WinDivertShutdown");
+    api->recvEx = Resolve<DivertApi::RecvExFn>(module, "WinDivertRecvEx");
     if (!api->open || !api->recv || !api->send || !api->calcChecksums || !api->close) {
         throw std::runtime_error("WinDivert.dll is missing required exports.");
     }

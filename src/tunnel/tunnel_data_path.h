@@ -2,8 +2,8 @@
 // and handles, the addresses and route mappings of the grant, the connection table and the send
 // queue, with the flags that every loop of the tunnel watches.
 //
-// Lock order: natMutex, then the send queue's queueMutex (outbound translation queues the packet
-// while it still holds natMutex); nothing takes them the other way round.
+// natMutex guards only the connection table and the send queue has its own lock; neither is
+// held while the other is taken, nor across a WinDivert or socket call.
 #pragma once
 
 #include <atomic>
@@ -17,6 +17,7 @@
 #include "tunnel/flow_table.h"
 #include "tunnel/mapping_networks.h"
 #include "tunnel/send_queue.h"
+#include "tunnel/tunnel_counters.h"
 
 namespace ostrevane {
 
@@ -58,9 +59,10 @@ struct TunnelDataPath {
     std::uint32_t assignedAddress = 0;
     std::vector<RouteMapping> mappings;
 
-    std::mutex natMutex;  // held for the whole translation of one packet, checksums and injection included
+    std::mutex natMutex;  // held only to record or look up a flow
     FlowTable flows;      // guarded by natMutex
-    SendQueue sendQueue;  // guarded by its own queueMutex, which is taken inside natMutex
+    SendQueue sendQueue;  // guarded by its own queueMutex
+    TunnelCounters counters;
 
     PauseFn pause = &PauseThread;  // the pause after a packet that failed; tests watch it
     MonotonicClockFn clock = &SteadyMilliseconds;  // ages the connection table

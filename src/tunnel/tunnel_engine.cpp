@@ -16,6 +16,9 @@ namespace ostrevane {
 namespace {
 
 constexpr int kMaxReconnectDelay = 10;
+// One batch of frames fits one socket write.
+constexpr std::size_t kSendBatchPackets = 64;
+constexpr std::size_t kSendBatchBytes = websocket::kMaxChunk - 64 * 14;  // room for the frame headers
 constexpr char kStoppedWhileStarting[] = "The tunnel was stopped while it was starting.";
 
 // Datagrams of the UDP path would carry packets in clear beside an encrypted relay: with a wss://
@@ -157,7 +160,7 @@ void TunnelEngine::OpenTunnel() {
 // The attempt is visible to Stop while it runs, so that a Stop aborts it instead of waiting for
 // the connect and the handshake to give up; no lock is held across the network calls.
 void TunnelEngine::ConnectRelay() {
-    auto relay = std::make_shared<WebSocketRelay>(relayUrl_);
+    auto relay = std::make_shared<WebSocketRelay>(relayUrl_, &path_.counters);
     {
         std::lock_guard lock(relayMutex_);
         if (StopRequested()) {
@@ -232,7 +235,7 @@ void TunnelEngine::OpenUdpPath() {
         return;
     }
     const std::shared_ptr<UdpPath> udp =
-        UdpPath::Create(serverUrl_, connectionId_, engineerId_, options_.udp, &SteadyMilliseconds);
+        UdpPath::Create(serverUrl_, connectionId_, engineerId_, options_.udp, &SteadyMilliseconds, &path_.counters);
     if (!udp) {
         return;
     }
@@ -320,7 +323,12 @@ bool TunnelEngine::TryReconnect() {
     }
 }
 
+// Everything queued goes out together: small UDP packets each as their own datagram, the rest
+// as one write of back-to-back frames, so that a busy tunnel makes one relay send per batch
+// instead of one per packet.
 void TunnelEngine::SendLoop() {
+    std::vector<std::vector<std::uint8_t>> batch;
+    std::vector<std::vector<std::uint8_t>> overRelay;
     while (path_.running.load() && !path_.stopping.load()) {
         if (!relayConnected_.load()) {
             std::unique_lock lock(wakeMutex_);
@@ -329,18 +337,29 @@ void TunnelEngine::SendLoop() {
             });
             continue;
         }
-        std::optional<std::vector<std::uint8_t>> packet = path_.sendQueue.WaitPop(path_.stopping);
-        if (!packet) {
+        // The buffers of the last batch go back to the queue for reuse.
+        for (std::vector<std::uint8_t>& packet : overRelay) {
+            batch.push_back(std::move(packet));
+        }
+        overRelay.clear();
+        if (!path_.sendQueue.WaitPopBatch(path_.stopping, batch, kSendBatchPackets, kSendBatchBytes)) {
             continue;
         }
-        if (const std::shared_ptr<UdpPath> udp = CurrentUdp(); udp && udp->Send(*packet)) {
+        const std::shared_ptr<UdpPath> udp = CurrentUdp();
+        for (std::vector<std::uint8_t>& packet : batch) {
+            if (!udp || !udp->Send(packet)) {
+                overRelay.push_back(std::move(packet));  // moves the buffer, not the bytes
+            }
+        }
+        if (overRelay.empty()) {
             continue;
         }
         const std::shared_ptr<WebSocketRelay> relay = CurrentRelay();
-        if (relay && relay->SendFrame(2, *packet)) {  // false when the relay is no longer connected
+        if (relay && relay->SendFrames(websocket::kBinary, overRelay)) {  // false when no longer connected
             continue;
         }
-        DropRelay(relay);  // the packet is lost
+        TunnelCounters::Add(path_.counters.packetsDropped, overRelay.size());
+        DropRelay(relay);  // the packets are lost
     }
 }
 

@@ -3,7 +3,7 @@
 // running until Stop. The window reads only the two flags running and relayConnected.
 //
 // Lock order: lifecycleMutex first (held by Start and Stop as a whole, never by an engine thread);
-// natMutex before queueMutex (the capture thread queues while translating); relayMutex before
+// natMutex and queueMutex are never held together; relayMutex before
 // udpMutex (dropping the relay takes the UDP path with it). No path takes them the other way
 // round, and none is held across a network call.
 #pragma once
@@ -64,6 +64,8 @@ public:
     int reconnectDelay() const { return reconnectDelay_.load(); }
     bool udpThreadsRunning();
     std::size_t flowCount();
+    // Packets and platform calls since the engine was made (kept across Start and Stop).
+    TunnelCounterValues counters() const { return path_.counters.Snapshot(); }
 
 private:
     void StartLocked(const std::wstring& assignedAddress, const std::vector<std::wstring>& routes);

@@ -19,11 +19,6 @@ std::uint64_t ReadUint64(const unsigned char* data) {
     return value;
 }
 
-void AppendHeader(std::vector<unsigned char>& out, unsigned char kind) {
-    out.insert(out.end(), kUdpMagic, kUdpMagic + 4);
-    out.push_back(kind);
-}
-
 }  // namespace
 
 void AppendLengthPrefixed(std::vector<unsigned char>& out, const std::string& text) {
@@ -34,8 +29,7 @@ void AppendLengthPrefixed(std::vector<unsigned char>& out, const std::string& te
 }
 
 std::vector<unsigned char> BuildUdpHello(const std::wstring& connectionId, const std::wstring& engineerId) {
-    std::vector<unsigned char> hello;
-    AppendHeader(hello, kUdpKindHello);
+    std::vector<unsigned char> hello{kUdpMagic[0], kUdpMagic[1], kUdpMagic[2], kUdpMagic[3], kUdpKindHello};
     AppendLengthPrefixed(hello, WideToUtf8(TrimWhitespace(connectionId)));
     AppendLengthPrefixed(hello, WideToUtf8(TrimWhitespace(engineerId)));
     return hello;
@@ -53,14 +47,20 @@ std::optional<std::uint64_t> ParseUdpAcknowledgement(const unsigned char* data, 
     return token;
 }
 
-std::vector<unsigned char> BuildUdpData(std::uint64_t token, const unsigned char* packet, std::size_t length) {
-    std::vector<unsigned char> datagram;
-    datagram.reserve(kUdpDataHeaderLength + length);
-    AppendHeader(datagram, kUdpKindData);
-    for (int shift = 56; shift >= 0; shift -= 8) {
-        datagram.push_back(static_cast<unsigned char>(token >> shift));
+std::array<unsigned char, kUdpDataHeaderLength> UdpDataHeader(std::uint64_t token) {
+    std::array<unsigned char, kUdpDataHeaderLength> header{kUdpMagic[0], kUdpMagic[1], kUdpMagic[2], kUdpMagic[3],
+                                                           kUdpKindData};
+    for (int i = 0; i < 8; ++i) {
+        header[5 + i] = static_cast<unsigned char>(token >> (56 - 8 * i));
     }
-    datagram.insert(datagram.end(), packet, packet + length);
+    return header;
+}
+
+std::vector<unsigned char> BuildUdpData(std::uint64_t token, const unsigned char* packet, std::size_t length) {
+    const auto header = UdpDataHeader(token);
+    std::vector<unsigned char> datagram(kUdpDataHeaderLength + length);
+    std::copy(header.begin(), header.end(), datagram.begin());
+    std::copy(packet, packet + length, datagram.begin() + kUdpDataHeaderLength);
     return datagram;
 }
 

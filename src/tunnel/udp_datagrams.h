@@ -3,6 +3,7 @@
 // (3): role 2 and a non-zero 64-bit token, 14 bytes in all; data (4): token and one IPv4 packet.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -30,6 +31,10 @@ std::vector<unsigned char> BuildUdpHello(const std::wstring& connectionId, const
 // The token of a valid acknowledgement (exactly 14 bytes, magic, kind 3, role 2, token not 0).
 std::optional<std::uint64_t> ParseUdpAcknowledgement(const unsigned char* data, std::size_t length);
 
+// The 13 bytes in front of a data datagram's packet: magic, kind 4 and the token.
+std::array<unsigned char, kUdpDataHeaderLength> UdpDataHeader(std::uint64_t token);
+
+// A whole data datagram: the header and the packet.
 std::vector<unsigned char> BuildUdpData(std::uint64_t token, const unsigned char* packet, std::size_t length);
 
 struct UdpDataView {

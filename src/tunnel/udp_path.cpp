@@ -2,6 +2,7 @@
 
 #include <ws2tcpip.h>
 
+#include <array>
 #include <cstring>
 #include <span>
 #include <stdexcept>
@@ -59,7 +60,7 @@ bool IsFromEndpoint(const sockaddr_in& from, const sockaddr_in& endpoint) {
 
 std::shared_ptr<UdpPath> UdpPath::Create(const std::wstring& serverUrl, const std::wstring& connectionId,
                                          const std::wstring& engineerId, const UdpTimings& timings,
-                                         MonotonicClockFn clock) {
+                                         MonotonicClockFn clock, TunnelCounters* counters) {
     WinsockSession winsock;
     if (winsock.Start() != 0) {
         return nullptr;
@@ -73,20 +74,22 @@ std::shared_ptr<UdpPath> UdpPath::Create(const std::wstring& serverUrl, const st
         SetSocketTimeout(socket.get(), SO_RCVTIMEO, timings.helloTimeoutMs);
         SetSocketTimeout(socket.get(), SO_SNDTIMEO, timings.helloTimeoutMs);
         return std::shared_ptr<UdpPath>(new UdpPath(std::move(socket), std::move(winsock), endpoint,
-                                                    BuildUdpHello(connectionId, engineerId), timings, clock));
+                                                    BuildUdpHello(connectionId, engineerId), timings, clock,
+                                                    counters));
     } catch (const std::exception&) {
         return nullptr;  // the socket and the Winsock use end with their owners
     }
 }
 
 UdpPath::UdpPath(UniqueSocket socket, WinsockSession winsock, sockaddr_in endpoint, std::vector<unsigned char> hello,
-                 const UdpTimings& timings, MonotonicClockFn clock)
+                 const UdpTimings& timings, MonotonicClockFn clock, TunnelCounters* counters)
     : winsock_(std::move(winsock)),
       socket_(std::move(socket)),
       endpoint_(endpoint),
       hello_(std::move(hello)),
       timings_(timings),
-      clock_(clock) {}
+      clock_(clock),
+      counters_(counters) {}
 
 UdpPath::~UdpPath() {
     Shutdown();
@@ -178,8 +181,17 @@ bool UdpPath::Send(const std::vector<std::uint8_t>& packet) {
     if (token == 0) {
         return false;
     }
-    const std::vector<unsigned char> datagram = BuildUdpData(token, packet.data(), packet.size());
-    if (SendTo(socket_.get(), datagram, endpoint_) != static_cast<int>(datagram.size())) {
+    std::array<unsigned char, kUdpDataHeaderLength> header = UdpDataHeader(token);
+    WSABUF buffers[2] = {{static_cast<ULONG>(header.size()), reinterpret_cast<char*>(header.data())},
+                         {static_cast<ULONG>(packet.size()),
+                          reinterpret_cast<char*>(const_cast<std::uint8_t*>(packet.data()))}};
+    DWORD sent = 0;
+    if (counters_ != nullptr) {
+        TunnelCounters::Add(counters_->udpSends);
+    }
+    const int result = WSASendTo(socket_.get(), buffers, 2, &sent, 0, reinterpret_cast<const sockaddr*>(&endpoint_),
+                                 sizeof(endpoint_), nullptr, nullptr);
+    if (result != 0 || sent != header.size() + packet.size()) {
         ready_ = false;
         return false;
     }
@@ -203,6 +215,9 @@ void UdpPath::ReceiveLoop(TunnelDataPath& path) {
     while (Active(path)) {
         sockaddr_in from{};
         int error = 0;
+        if (counters_ != nullptr) {
+            TunnelCounters::Add(counters_->udpReceives);
+        }
         const int received = ReceiveFrom(socket_.get(), buffer, from, error);
         if (received == SOCKET_ERROR) {
             // A datagram too large for the buffer is bad like any other; the time-out only

@@ -41,10 +41,12 @@ bool IsFromEndpoint(const sockaddr_in& from, const sockaddr_in& endpoint);
 // last user has let go and the threads are joined, so its number is never reused under them.
 class UdpPath {
 public:
-    // The socket and the relay's endpoint; null when either cannot be had. Never throws.
+    // The socket and the relay's endpoint; null when either cannot be had. Never throws. Counts
+    // its data sends and receives into `counters` when given (it must outlive the path).
     static std::shared_ptr<UdpPath> Create(const std::wstring& serverUrl, const std::wstring& connectionId,
                                            const std::wstring& engineerId, const UdpTimings& timings,
-                                           MonotonicClockFn clock = &SteadyMilliseconds);
+                                           MonotonicClockFn clock = &SteadyMilliseconds,
+                                           TunnelCounters* counters = nullptr);
     UdpPath(const UdpPath&) = delete;
     UdpPath& operator=(const UdpPath&) = delete;
     ~UdpPath();
@@ -59,7 +61,8 @@ public:
     // Not ready any more; wakes the keep-alive and aborts the socket's I/O. Idempotent.
     void Shutdown() noexcept;
 
-    // True when the packet left as a datagram; false when the caller must send it over the WebSocket.
+    // True when the packet left as a datagram (header and packet gathered into one send, no
+    // copy); false when the caller must send it over the WebSocket.
     bool Send(const std::vector<std::uint8_t>& packet);
 
     bool ready() const { return ready_.load(); }
@@ -69,7 +72,7 @@ public:
 
 private:
     UdpPath(UniqueSocket socket, WinsockSession winsock, sockaddr_in endpoint, std::vector<unsigned char> hello,
-            const UdpTimings& timings, MonotonicClockFn clock);
+            const UdpTimings& timings, MonotonicClockFn clock, TunnelCounters* counters);
 
     bool Active(const TunnelDataPath& path) const;
     void Accept(std::uint8_t* datagram, std::size_t length, TunnelDataPath& path);
@@ -83,6 +86,7 @@ private:
     const std::vector<unsigned char> hello_;
     const UdpTimings timings_;
     const MonotonicClockFn clock_;
+    TunnelCounters* const counters_;  // may be null
 
     std::atomic<std::uint64_t> token_{0};               // of the last acknowledgement; 0 means none
     std::atomic<std::uint64_t> lastAcknowledgement_{0}; // clock time of the last acknowledgement

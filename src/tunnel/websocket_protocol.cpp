@@ -128,11 +128,12 @@ void AppendFrame(std::vector<std::uint8_t>& out, std::uint8_t opcode, std::span<
     AppendBigEndian(out, maskingKey, 4);
     const std::uint8_t mask[4] = {static_cast<std::uint8_t>(maskingKey >> 24), static_cast<std::uint8_t>(maskingKey >> 16),
                                   static_cast<std::uint8_t>(maskingKey >> 8), static_cast<std::uint8_t>(maskingKey)};
+    // Copied, then masked in place: growing the buffer with the copy spares a zero-fill.
     const std::size_t start = out.size();
-    out.resize(start + payload.size());
+    out.insert(out.end(), payload.begin(), payload.end());
     std::uint8_t* masked = out.data() + start;
     for (std::size_t i = 0; i < payload.size(); ++i) {
-        masked[i] = static_cast<std::uint8_t>(payload[i] ^ mask[i % 4]);
+        masked[i] = static_cast<std::uint8_t>(masked[i] ^ mask[i % 4]);
     }
 }
 

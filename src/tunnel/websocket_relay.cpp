@@ -35,6 +35,9 @@ public:
             receiveError = WSAENOTSOCK;
             return -1;
         }
+        if (relay_.counters_ != nullptr) {
+            TunnelCounters::Add(relay_.counters_->relayReceives);
+        }
         const int received = recv(socket, reinterpret_cast<char*>(buffer), length, 0);
         if (received < 1) {
             receiveError = WSAGetLastError();
@@ -48,6 +51,9 @@ public:
             sendError = WSAENOTSOCK;
             return -1;
         }
+        if (relay_.counters_ != nullptr) {
+            TunnelCounters::Add(relay_.counters_->relaySends);
+        }
         const int sent = send(socket, reinterpret_cast<const char*>(data), length, 0);
         if (sent < 1) {
             sendError = WSAGetLastError();
@@ -59,8 +65,9 @@ private:
     const WebSocketRelay& relay_;
 };
 
-WebSocketRelay::WebSocketRelay(std::wstring url)
+WebSocketRelay::WebSocketRelay(std::wstring url, TunnelCounters* counters)
     : url_(std::move(url)),
+      counters_(counters),
       socketSource_(std::make_unique<SocketSource>(*this)),
       frames_(std::make_unique<websocket::ReadAheadSource>(*socketSource_)) {}
 

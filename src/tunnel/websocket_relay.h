@@ -13,6 +13,7 @@
 
 #include "platform/winsock.h"
 #include "tunnel/byte_stream.h"
+#include "tunnel/tunnel_counters.h"
 #include "tunnel/websocket_protocol.h"
 
 namespace ostrevane {
@@ -21,7 +22,8 @@ class TlsChannel;
 
 class WebSocketRelay {
 public:
-    explicit WebSocketRelay(std::wstring url);
+    // Counts its socket calls into `counters` when given one (the tunnel's; it must outlive the relay).
+    explicit WebSocketRelay(std::wstring url, TunnelCounters* counters = nullptr);
     WebSocketRelay(const WebSocketRelay&) = delete;
     WebSocketRelay& operator=(const WebSocketRelay&) = delete;
     ~WebSocketRelay();  // closes the socket and ends this relay's Winsock use
@@ -77,6 +79,7 @@ private:
     std::mutex sendMutex_;                 // one frame at a time on the wire
     std::uint32_t frameCounter_ = 0;       // frames sent so far; guarded by sendMutex_
     std::vector<std::uint8_t> outgoing_;   // frames being written; guarded by sendMutex_
+    TunnelCounters* const counters_;                       // may be null
     std::unique_ptr<SocketSource> socketSource_;           // the socket as a byte stream
     std::unique_ptr<TlsChannel> tls_;                      // wss:// only; set under stateMutex_ before connected_
     std::unique_ptr<websocket::ReadAheadSource> frames_;   // what ReceiveMessage reads; its thread only

@@ -103,8 +103,7 @@ bool DivertHarness::WaitForCaptureHandle(std::chrono::milliseconds timeout) {
     });
 }
 
-bool DivertHarness::SendPacket(const std::vector<unsigned char>& packet, std::uint32_t interfaceIndex,
-                               std::uint32_t subInterfaceIndex) {
+bool DivertHarness::SendDatagram(const std::vector<unsigned char>& datagram) {
     sockaddr_in target{};
     {
         std::lock_guard lock(mutex_);
@@ -114,12 +113,29 @@ bool DivertHarness::SendPacket(const std::vector<unsigned char>& packet, std::ui
         }
         target = capture->from;
     }
+    return sendto(socket_, reinterpret_cast<const char*>(datagram.data()), static_cast<int>(datagram.size()), 0,
+                  reinterpret_cast<const sockaddr*>(&target), sizeof(target)) == static_cast<int>(datagram.size());
+}
+
+bool DivertHarness::SendPacket(const std::vector<unsigned char>& packet, std::uint32_t interfaceIndex,
+                               std::uint32_t subInterfaceIndex) {
     std::vector<unsigned char> datagram = Header(Kind::Packet);
     PutU32(datagram, interfaceIndex);
     PutU32(datagram, subInterfaceIndex);
     datagram.insert(datagram.end(), packet.begin(), packet.end());
-    return sendto(socket_, reinterpret_cast<const char*>(datagram.data()), static_cast<int>(datagram.size()), 0,
-                  reinterpret_cast<const sockaddr*>(&target), sizeof(target)) == static_cast<int>(datagram.size());
+    return SendDatagram(datagram);
+}
+
+bool DivertHarness::SendPackets(const std::vector<std::vector<unsigned char>>& packets, std::uint32_t interfaceIndex,
+                                std::uint32_t subInterfaceIndex) {
+    std::vector<unsigned char> datagram = Header(Kind::Packets);
+    for (const std::vector<unsigned char>& packet : packets) {
+        PutU32(datagram, interfaceIndex);
+        PutU32(datagram, subInterfaceIndex);
+        PutU16(datagram, static_cast<std::uint16_t>(packet.size()));
+        datagram.insert(datagram.end(), packet.begin(), packet.end());
+    }
+    return SendDatagram(datagram);
 }
 
 std::optional<HarnessInjection> DivertHarness::NextInjection(std::chrono::milliseconds timeout) {

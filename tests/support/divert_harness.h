@@ -52,11 +52,15 @@ public:
     // Sends one outbound packet to the newest capture handle (one opened without the send-only flag).
     bool SendPacket(const std::vector<unsigned char>& packet, std::uint32_t interfaceIndex,
                     std::uint32_t subInterfaceIndex);
+    // Several packets in one datagram, for the stand-in to hand out as one batch (up to 60 KB).
+    bool SendPackets(const std::vector<std::vector<unsigned char>>& packets, std::uint32_t interfaceIndex,
+                     std::uint32_t subInterfaceIndex);
     // Waits until a capture handle is open.
     bool WaitForCaptureHandle(std::chrono::milliseconds timeout);
     std::optional<HarnessInjection> NextInjection(std::chrono::milliseconds timeout);
 
 private:
+    bool SendDatagram(const std::vector<unsigned char>& datagram);
     void Run();
 
     SOCKET socket_ = INVALID_SOCKET;

@@ -36,6 +36,45 @@ BOOL RecordingRecv(HANDLE handle, VOID* packet, UINT packetLength, UINT* receive
     return FALSE;
 }
 
+// Takes the script's packets back to back while they fit, as the driver fills a batch; a
+// scripted failure ends a batch, or fails the call when it comes first.
+BOOL RecordingRecvEx(HANDLE handle, VOID* packet, UINT packetLength, UINT* receivedLength, UINT64,
+                     WINDIVERT_ADDRESS* addresses, UINT* addressesLength, void*) {
+    DivertRecorder& recorder = Recorder();
+    std::function<void()> scriptEnd;
+    {
+        std::lock_guard lock(recorder.mutex);
+        ++recorder.receiveCalls;
+        recorder.lastReceiveBufferLength = packetLength;
+        recorder.lastReceiveHandle = handle;
+        const std::size_t room = *addressesLength / sizeof(WINDIVERT_ADDRESS);
+        UINT written = 0;
+        std::size_t count = 0;
+        while (!recorder.script.empty() && count < room && !recorder.script.front().fail &&
+               written + recorder.script.front().bytes.size() <= packetLength) {
+            const ScriptedReceive& next = recorder.script.front();
+            std::memcpy(static_cast<std::uint8_t*>(packet) + written, next.bytes.data(), next.bytes.size());
+            written += static_cast<UINT>(next.bytes.size());
+            addresses[count++] = next.address;
+            recorder.script.pop_front();
+        }
+        if (count > 0) {
+            *receivedLength = written;
+            *addressesLength = static_cast<UINT>(count * sizeof(WINDIVERT_ADDRESS));
+            return TRUE;
+        }
+        if (!recorder.script.empty()) {
+            recorder.script.pop_front();  // the scripted failure
+            return FALSE;
+        }
+        scriptEnd = recorder.onScriptEnd;
+    }
+    if (scriptEnd) {
+        scriptEnd();
+    }
+    return FALSE;
+}
+
 BOOL RecordingSend(HANDLE handle, const VOID* packet, UINT packetLength, UINT* sentLength,
                    const WINDIVERT_ADDRESS* address) {
     DivertRecorder& recorder = Recorder();
@@ -72,6 +111,8 @@ BOOL RecordingClose(HANDLE handle) {
 
 }  // namespace
 
+DivertApi::RecvExFn RecordingBatchReceive() { return &RecordingRecvEx; }
+
 void DivertRecorder::Reset() {
     std::lock_guard lock(mutex);
     sent.clear();
@@ -98,7 +139,7 @@ std::unique_ptr<DivertApi> MakeRecordingDivertApi(const GenuineDivert& genuine) 
     recorder.genuineChecksum = genuine.checksumFunction();
     auto api = std::make_unique<DivertApi>();
     api->open = &RecordingOpen;
-    api->recv = &RecordingRecv;
+    api->recv = &RecordingRecv;  // tests of batched receives add RecordingBatchReceive()
     api->send = &RecordingSend;
     api->calcChecksums = &RecordingChecksums;
     api->close = &RecordingClose;

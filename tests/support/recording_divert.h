@@ -54,6 +54,9 @@ struct DivertRecorder {
 
 DivertRecorder& Recorder();
 
+// A batched receive over the same script: each call takes the next packets back to back.
+DivertApi::RecvExFn RecordingBatchReceive();
+
 // Resets the recorder and returns a table whose checksum helper is the genuine one.
 std::unique_ptr<DivertApi> MakeRecordingDivertApi(const GenuineDivert& genuine);
 

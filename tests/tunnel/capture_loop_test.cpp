@@ -128,6 +128,28 @@ TEST_F(CaptureLoopTest, AFailedReinjectionLosesThePacketAndPauses50Milliseconds)
     EXPECT_EQ(path.sendQueue.Size(), 1u) << "the loop went on with the next packet";
 }
 
+TEST_F(CaptureLoopTest, ABatchedReceiveHandsEveryPacketOnWithItsOwnAddressRecord) {
+    path.api->recvEx = testing::RecordingBatchReceive();
+    Bytes invalid = Syn(Ip(100, 80, 0, 9), 1000);
+    invalid[0] = 0x60;  // an IPv6 version nibble, but the IPv4 length field still ends it
+    Capture({Received(Syn(Ip(100, 80, 0, 9), 1000), 5), Received(invalid, 6), Received(Syn(Ip(10, 20, 1, 1), 1001), 7)});
+    EXPECT_EQ(Recorder().receiveCalls, 2) << "three packets in one call, then the failure that ends the loop";
+    EXPECT_GE(Recorder().lastReceiveBufferLength, 4u * 65535u);
+    const auto queued = DrainQueue();
+    ASSERT_EQ(queued.size(), 2u);
+    EXPECT_EQ(testing::ReadAddress(queued[0], 16), Ip(192, 168, 1, 9));
+    EXPECT_EQ(testing::ReadAddress(queued[1], 16), Ip(10, 20, 1, 1));
+    EXPECT_EQ(testing::ChecksumProblems(queued[1]), "");
+    EXPECT_EQ(path.flows.at(FlowKey{6, kTunnelAddress, 1001, Ip(10, 20, 1, 1), 22}).interfaceIndex, 7u);
+    ASSERT_EQ(Recorder().sent.size(), 1u);
+    EXPECT_EQ(Recorder().sent[0].bytes, invalid);
+    EXPECT_EQ(Recorder().sent[0].address.Network.IfIdx, 6u);
+    const TunnelCounterValues counted = path.counters.Snapshot();
+    EXPECT_EQ(counted.packetsCaptured, 3u);
+    EXPECT_EQ(counted.divertReceives, 2u);
+    EXPECT_EQ(counted.divertSends, 1u);
+}
+
 TEST_F(CaptureLoopTest, EndsWhenStoppingIsSetEvenWhileRunning) {
     Recorder().onScriptEnd = [this] { path.stopping = true; };
     path.running = true;

@@ -83,6 +83,39 @@ TEST_F(StandinTest, CaptureDeliversHarnessPacketsWithTheirInterfaces) {
     api_->close(capture);
 }
 
+TEST_F(StandinTest, ABatchedReceiveTakesPacketsSentTogetherBackToBackWithinItsRoom) {
+    testing::DivertHarness harness;
+    ASSERT_NE(api_->recvEx, nullptr);
+    HANDLE capture = api_->open("true", WINDIVERT_LAYER_NETWORK, -300, 0);
+    ASSERT_NE(capture, INVALID_HANDLE_VALUE);
+    const std::vector<std::vector<unsigned char>> packets = {UdpPacket(10), UdpPacket(1372), UdpPacket(0)};
+    ASSERT_TRUE(harness.SendPackets(packets, 9, 2));
+    ASSERT_TRUE(harness.SendPacket(UdpPacket(5), 4, 0));
+    std::vector<unsigned char> buffer(65535);
+    std::vector<WINDIVERT_ADDRESS> addresses(2);
+    UINT length = 0;
+    UINT addressesLength = 2 * sizeof(WINDIVERT_ADDRESS);
+    ASSERT_TRUE(api_->recvEx(capture, buffer.data(), static_cast<UINT>(buffer.size()), &length, 0, addresses.data(),
+                             &addressesLength, nullptr));
+    EXPECT_EQ(addressesLength, 2 * sizeof(WINDIVERT_ADDRESS)) << "as many as the address array holds";
+    std::vector<unsigned char> expected = packets[0];
+    expected.insert(expected.end(), packets[1].begin(), packets[1].end());
+    EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + length), expected);
+    EXPECT_EQ(addresses[1].Network.IfIdx, 9u);
+    EXPECT_EQ(addresses[1].Network.SubIfIdx, 2u);
+    EXPECT_EQ(addresses[1].Outbound, 1u);
+    addressesLength = 2 * sizeof(WINDIVERT_ADDRESS);
+    ASSERT_TRUE(api_->recvEx(capture, buffer.data(), static_cast<UINT>(buffer.size()), &length, 0, addresses.data(),
+                             &addressesLength, nullptr));
+    EXPECT_EQ(addressesLength, sizeof(WINDIVERT_ADDRESS)) << "the rest of the batch, without the next datagram";
+    EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + length), packets[2]);
+    WINDIVERT_ADDRESS single{};
+    ASSERT_TRUE(api_->recv(capture, buffer.data(), static_cast<UINT>(buffer.size()), &length, &single));
+    EXPECT_EQ(std::vector<unsigned char>(buffer.begin(), buffer.begin() + length), UdpPacket(5));
+    EXPECT_EQ(single.Network.IfIdx, 4u);
+    api_->close(capture);
+}
+
 TEST_F(StandinTest, InjectionReachesTheHarness) {
     testing::DivertHarness harness;
     HANDLE injection = api_->open("false", WINDIVERT_LAYER_NETWORK, -301, WINDIVERT_FLAG_SEND_ONLY);

@@ -35,15 +35,62 @@ TEST(SendQueue, HandsOutPacketsOldestFirst) {
 TEST(SendQueue, DiscardsTheOldestWhenFull) {
     SendQueue queue;
     for (unsigned i = 0; i < SendQueue::kCapacity; ++i) {
-        queue.Push(Numbered(i));
+        EXPECT_FALSE(queue.Push(Numbered(i)).discarded);
     }
     EXPECT_EQ(queue.Size(), 4096u);
-    queue.Push(Numbered(4096));
+    EXPECT_TRUE(queue.Push(Numbered(4096)).discarded);
     EXPECT_EQ(queue.Size(), 4096u);
     const std::atomic<bool> stopping{true};
     EXPECT_EQ(NumberOf(*queue.WaitPop(stopping)), 1u) << "packet 0 was discarded";
     queue.Clear();
     EXPECT_EQ(queue.Size(), 0u);
+}
+
+TEST(SendQueueBatch, TakesWhatIsQueuedWithinBothBoundsOldestFirst) {
+    SendQueue queue;
+    const std::atomic<bool> stopping{false};
+    for (unsigned i = 0; i < 10; ++i) {
+        queue.Push(Numbered(i));
+    }
+    std::vector<Packet> batch;
+    ASSERT_TRUE(queue.WaitPopBatch(stopping, batch, 4, 1000));
+    ASSERT_EQ(batch.size(), 4u) << "at most maxPackets";
+    for (unsigned i = 0; i < 4; ++i) {
+        EXPECT_EQ(NumberOf(batch[i]), i);
+    }
+    ASSERT_TRUE(queue.WaitPopBatch(stopping, batch, 64, 5));
+    ASSERT_EQ(batch.size(), 2u) << "two 2-byte packets fit 5 bytes, a third does not";
+    EXPECT_EQ(NumberOf(batch[0]), 4u);
+    ASSERT_TRUE(queue.WaitPopBatch(stopping, batch, 64, 1));
+    ASSERT_EQ(batch.size(), 1u) << "the first packet is taken even when it alone is over the bound";
+    EXPECT_EQ(NumberOf(batch[0]), 6u);
+    EXPECT_EQ(queue.Size(), 3u);
+}
+
+TEST(SendQueueBatch, BuffersOfASentBatchComeBackForTheNextPackets) {
+    SendQueue queue;
+    const std::atomic<bool> stopping{false};
+    Packet large(1500, 0x11);
+    const std::uint8_t* const storage = large.data();
+    queue.Push(std::move(large));
+    std::vector<Packet> batch;
+    ASSERT_TRUE(queue.WaitPopBatch(stopping, batch, 64, 65536));
+    queue.Push(Numbered(1));
+    ASSERT_TRUE(queue.WaitPopBatch(stopping, batch, 64, 65536));  // the 1500-byte buffer becomes a spare
+    ASSERT_EQ(batch.size(), 1u);
+    EXPECT_EQ(NumberOf(batch[0]), 1u);
+    SendQueue::Pushed pushed = queue.Push(Numbered(2));
+    EXPECT_TRUE(pushed.spare.empty()) << "a spare comes back emptied";
+    EXPECT_GE(pushed.spare.capacity(), 1500u);
+    EXPECT_EQ(pushed.spare.data(), storage) << "the same allocation, not a new one";
+}
+
+TEST(SendQueueBatch, StoppingWithNothingQueuedGivesNoBatch) {
+    SendQueue queue;
+    const std::atomic<bool> stopping{true};
+    std::vector<Packet> batch{Numbered(9)};
+    EXPECT_FALSE(queue.WaitPopBatch(stopping, batch, 64, 65536));
+    EXPECT_TRUE(batch.empty());
 }
 
 TEST(SendQueue, StoppingStillHandsOutQueuedPacketsThenNothing) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <set>
 #include <stdexcept>
 
 #include "settings/text_utils.h"
@@ -84,6 +85,42 @@ TEST_F(TunnelEngineTest, CarriesPingAndUdpToTheSiteAndBack) {
     EXPECT_FALSE(engine.running());
     // The stand-in reports each close to the harness on its own; the last comes at the end of the stop.
     EXPECT_TRUE(WaitUntil([&] { return harness_->Closes().size() == 2; }, 2s)) << harness_->Closes().size();
+}
+
+TEST_F(TunnelEngineTest, PacketsCapturedTogetherAreTakenInOneReceiveAndCounted) {
+    TunnelEngine engine(FastOptions());
+    StartOnGrant(engine);
+    ASSERT_TRUE(harness_->WaitForCaptureHandle(2s));
+    const TunnelCounterValues before = engine.counters();
+    std::vector<std::vector<std::uint8_t>> pings;
+    for (int i = 0; i < 20; ++i) {
+        PacketFields ping;
+        ping.protocol = 1;
+        ping.source = kLocalSource;
+        ping.destination = LocalAddressFor(engine, Ip(10, 20, 0, 5));
+        ping.sourcePort = static_cast<std::uint16_t>(0x5000 + i);
+        ping.destinationPort = 1;
+        ping.payload = std::vector<std::uint8_t>(1000, static_cast<std::uint8_t>(i));
+        pings.push_back(BuildPacket(ping));
+    }
+    ASSERT_TRUE(harness_->SendPackets(pings, 5, 2));
+    std::set<std::uint16_t> answered;
+    for (int i = 0; i < 20; ++i) {
+        const auto reply = harness_->NextInjection(5s);
+        ASSERT_TRUE(reply) << "reply " << i;
+        answered.insert(ReadPort(reply->packet, 4));  // the echo identifier
+    }
+    EXPECT_EQ(answered.size(), 20u);
+    const TunnelCounterValues spent = CountersSince(engine.counters(), before);
+    EXPECT_EQ(spent.packetsCaptured, 20u);
+    EXPECT_EQ(spent.packetsInjected, 20u);
+    EXPECT_EQ(spent.packetsDropped, 0u);
+    EXPECT_LE(spent.divertReceives, 2u) << "one receive for the batch, and the one that waits for more";
+    EXPECT_EQ(spent.divertSends, 20u);
+    EXPECT_GE(spent.relaySends, 1u);
+    EXPECT_LE(spent.relaySends, 20u) << "never more than one send per packet";
+    EXPECT_GE(spent.relayReceives, 1u);
+    engine.Stop();
 }
 
 TEST_F(TunnelEngineTest, ReachesARemappedSiteNetworkThroughItsMappingNetwork) {

@@ -96,6 +96,35 @@ iperf() {
 rtt() {
     e2e_in_eng nice -n -10 ping -q -c 30 -i 0.1 -W 2 "$1" 2>/dev/null | sed -nE 's|^rtt .* = [0-9.]+/([0-9.]+)/.*|\1|p' | grep . || echo 0
 }
+# calls BEFORE AFTER outbound|inbound: platform calls per packet between two counter lines.
+calls() {
+    "$E2E_PYTHON" - "$1" "$2" "$3" <<'PY' 2>/dev/null || echo n/a
+import sys
+def parse(line):
+    return {k: float(v) for k, v in (pair.split("=") for pair in line.split())}
+before, after, way = parse(sys.argv[1]), parse(sys.argv[2]), sys.argv[3]
+d = {k: after[k] - before.get(k, 0) for k in after}
+if way == "outbound":
+    calls, packets = d["divertRecv"] + d["relaySend"] + d["udpSend"], d["captured"]
+else:
+    calls, packets = d["relayRecv"] + d["udpRecv"] + d["divertSend"], d["injected"]
+print("%.2f" % (calls / packets) if packets else "n/a")
+PY
+}
+# measured_iperf VAR_MBS VAR_OUT VAR_IN HOST [-R]: throughput and calls per packet of one transfer.
+measured_iperf() {
+    local before after result
+    before=$(client_counters || echo "")
+    result=$(iperf "${@:4}")
+    after=$(client_counters || echo "")
+    printf -v "$1" '%s' "$result"
+    if [[ -n "$before" && -n "$after" ]]; then
+        printf -v "$2" '%s' "$(calls "$before" "$after" outbound)"
+        printf -v "$3" '%s' "$(calls "$before" "$after" inbound)"
+    else
+        printf -v "$2" 'n/a'; printf -v "$3" 'n/a'
+    fi
+}
 ratio() { "$E2E_PYTHON" -c "a,b=float('$1'),float('$2'); print('%.4f' % (a/b) if b else 'n/a')"; }
 
 # Every thread in the two namespaces (Wine's included) at a higher priority.
@@ -109,8 +138,8 @@ rtt_tunnel=$(rtt "$HOST_DIRECT")
 rtt_tunnel_mapped=$(rtt "$HOST_REMAPPED")
 rtt_direct=$(rtt "$DIRECT_SITE")
 cpu_mark
-up_tunnel=$(iperf "$HOST_DIRECT")
-down_tunnel=$(iperf "$HOST_DIRECT" -R)
+measured_iperf up_tunnel up_tunnel_out up_tunnel_in "$HOST_DIRECT"
+measured_iperf down_tunnel down_tunnel_out down_tunnel_in "$HOST_DIRECT" -R
 cpu_add
 up_direct=$(iperf "$DIRECT_SITE")
 down_direct=$(iperf "$DIRECT_SITE" -R)
@@ -134,8 +163,8 @@ for pid in $(ip netns pids "$NS_ENG"); do
 done
 sleep 2
 rtt_secure=$(rtt "$HOST_DIRECT")
-up_secure=$(iperf "$HOST_DIRECT")
-down_secure=$(iperf "$HOST_DIRECT" -R)
+measured_iperf up_secure up_secure_out up_secure_in "$HOST_DIRECT"
+measured_iperf down_secure down_secure_out down_secure_in "$HOST_DIRECT" -R
 
 ticks=$(getconf CLK_TCK)
 echo
@@ -152,6 +181,12 @@ printf '%-44s %12s %12s %10s\n' "measure" "wss tunnel" "ws tunnel" "wss/ws"
 printf '%-44s %12s %12s %10s\n' "TCP engineer -> site (MB/s)" "$up_secure" "$up_tunnel" "$(ratio "$up_secure" "$up_tunnel")"
 printf '%-44s %12s %12s %10s\n' "TCP site -> engineer (MB/s)" "$down_secure" "$down_tunnel" "$(ratio "$down_secure" "$down_tunnel")"
 printf '%-44s %12s %12s %10s\n' "ping round trip, average (ms)" "$rtt_secure" "$rtt_tunnel" "$(ratio "$rtt_secure" "$rtt_tunnel")"
+echo
+echo "Platform calls per tunnelled packet (WinDivert receives and sends, relay and UDP socket calls;"
+echo "outbound: capture and send per packet captured, inbound: receive and inject per packet injected):"
+printf '%-44s %12s %12s %12s %12s\n' "transfer" "ws out" "ws in" "wss out" "wss in"
+printf '%-44s %12s %12s %12s %12s\n' "TCP engineer -> site" "$up_tunnel_out" "$up_tunnel_in" "$up_secure_out" "$up_secure_in"
+printf '%-44s %12s %12s %12s %12s\n' "TCP site -> engineer" "$down_tunnel_out" "$down_tunnel_in" "$down_secure_out" "$down_secure_in"
 echo
 megabytes=$("$E2E_PYTHON" -c "print(($up_tunnel + $down_tunnel) * $SECONDS_PER_RUN)")
 echo "CPU spent during the two ws:// tunnel transfers ($((2 * SECONDS_PER_RUN)) s of wall time, $megabytes MB):"

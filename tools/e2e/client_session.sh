@@ -36,6 +36,18 @@ client_online() {
     grep '^status' "$E2E_LOG/session.out" | tail -n 1 | grep -q 'running=1 relay=1'
 }
 
+# The engine's counters as one line of key=value pairs.
+client_counters() {
+    local lines; lines=$(grep -c '^counters' "$E2E_LOG/session.out")
+    echo counters >&7 || return 1
+    local deadline=$((SECONDS + 10))
+    while (( $(grep -c '^counters' "$E2E_LOG/session.out") <= lines )); do
+        (( SECONDS < deadline )) || return 1
+        sleep 0.1
+    done
+    grep '^counters' "$E2E_LOG/session.out" | tail -n 1 | cut -d' ' -f2-
+}
+
 client_disconnect() {
     echo disconnect >&7 || return 1
     wait_line "$E2E_LOG/session.out" '^disconnect' 60 | grep -vq 'Error' || return 1

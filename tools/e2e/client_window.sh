@@ -74,6 +74,7 @@ client_connect() {
 
 # The window's own view: the sidebar's dot is green while the engine is running and connected.
 client_online() { client_window_online; }
+client_counters() { return 1; }  # the window shows no counters
 client_offline() { ! client_online; }
 window_gone() { ! kill -0 "$WINDOW_PID" 2>/dev/null; }
 

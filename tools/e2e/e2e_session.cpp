@@ -5,6 +5,7 @@
 // Usage: e2e_session.exe SERVER_URL ACCESS_KEY
 // Prints one line per event; then reads commands from standard input, one per line:
 //   status      prints "status running=0|1 relay=0|1 udp=0|1"
+//   counters    prints "counters " and the engine's packet and platform-call counts (key=value ...)
 //   disconnect  runs the disconnect command and ends the program
 // The end of standard input also disconnects.
 #include <windows.h>
@@ -72,6 +73,9 @@ int RunSession(const std::wstring& serverUrl, const std::wstring& accessKey) {
         if (command.rfind("status", 0) == 0) {
             std::printf("status running=%d relay=%d udp=%d\n", engine->running() ? 1 : 0,
                         engine->relayConnected() ? 1 : 0, engine->udpReady() ? 1 : 0);
+            std::fflush(stdout);
+        } else if (command.rfind("counters", 0) == 0) {
+            std::printf("counters %s\n", DescribeCounters(engine->counters()).c_str());
             std::fflush(stdout);
         } else if (command.rfind("disconnect", 0) == 0) {
             break;

@@ -35,7 +35,8 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from refsvc import tun  # noqa: E402
 
 MAGIC = b"SDV1"
-KIND_OPEN, KIND_OPENED, KIND_PACKET, KIND_INJECT, KIND_CLOSE = 1, 2, 3, 4, 5
+KIND_OPEN, KIND_OPENED, KIND_PACKET, KIND_INJECT, KIND_CLOSE, KIND_PACKETS = 1, 2, 3, 4, 5, 6
+BATCH_BYTES = 60000  # what one PACKETS datagram carries at most (a UDP datagram holds 65507)
 FLAG_SEND_ONLY = 8
 STATS_REQUEST = b"STATS"
 DIVERTED_PROTOCOLS = (1, 6, 17)
@@ -123,22 +124,46 @@ class Bridge:
 
     # --- kernel side -------------------------------------------------------------------
     def on_tun_readable(self) -> None:
-        for packet in tun.read_packets(self.tun_fd):
-            capture = self.capture
+        capture = self.capture
+        waiting = tun.read_packets(self.tun_fd)
+        chosen = []
+        for packet in waiting:
             if capture is None or not selected(packet, capture.ranges):
                 self.stats["notDiverted"] += 1
-                continue
-            datagram = MAGIC + bytes([KIND_PACKET]) + struct.pack("!II", self.interface_index, 0) + packet
-            try:
-                self.sock.sendto(datagram, capture.address)
-                self.stats["diverted"] += 1
-            except OSError:
-                self.stats["divertFailed"] += 1
+            else:
+                chosen.append(packet)
+        if capture is not None:
+            for datagram, count in batch_datagrams(chosen, self.interface_index):
+                try:
+                    self.sock.sendto(datagram, capture.address)
+                    self.stats["diverted"] += count
+                except OSError:
+                    self.stats["divertFailed"] += count
 
     def snapshot(self) -> dict:
         return {"port": self.port, "interfaceIndex": self.interface_index,
                 "captureFilter": self.capture.filter if self.capture else None,
                 "opens": self.opens[-10:], "stats": dict(self.stats)}
+
+
+def batch_datagrams(packets: list[bytes], interface: int) -> list[tuple[bytes, int]]:
+    """The packets that were waiting together, as the driver would queue them: a lone packet as a
+    PACKET datagram, several as PACKETS datagrams of at most BATCH_BYTES; with each its count."""
+    if len(packets) == 1:
+        return [(MAGIC + bytes([KIND_PACKET]) + struct.pack("!II", interface, 0) + packets[0], 1)]
+    datagrams: list[tuple[bytes, int]] = []
+    records: list[bytes] = []
+    size = 5
+    for packet in packets:
+        record = struct.pack("!IIH", interface, 0, len(packet)) + packet
+        if records and size + len(record) > BATCH_BYTES:
+            datagrams.append((MAGIC + bytes([KIND_PACKETS]) + b"".join(records), len(records)))
+            records, size = [], 5
+        records.append(record)
+        size += len(record)
+    if records:
+        datagrams.append((MAGIC + bytes([KIND_PACKETS]) + b"".join(records), len(records)))
+    return datagrams
 
 
 def query(port: int) -> int:

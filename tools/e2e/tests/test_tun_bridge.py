@@ -10,7 +10,7 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
 
-from tun_bridge import MAGIC, Bridge, filter_ranges, selected  # noqa: E402
+from tun_bridge import BATCH_BYTES, MAGIC, Bridge, batch_datagrams, filter_ranges, selected  # noqa: E402
 
 FILTER = ("outbound and ip and !impostor and (icmp or tcp or udp) and ((ip.DstAddr >= 10.20.0.0 and "
           "ip.DstAddr <= 10.20.255.255) or (ip.DstAddr >= 100.80.0.0 and ip.DstAddr <= 100.80.0.255))")
@@ -90,6 +90,30 @@ def test_opens_are_accepted_and_the_capture_handle_gets_the_selected_packets(rig
     assert received(standin) == MAGIC + bytes([3]) + struct.pack("!II", INTERFACE, 0) + wanted
     assert received(standin) is None
     assert bridge.stats["diverted"] == 1 and bridge.stats["notDiverted"] == 1
+
+
+def test_packets_waiting_together_go_to_the_stand_in_as_one_batch(rig):
+    bridge, kernel, standin, to_bridge, pump = rig
+    to_bridge(open_datagram(1, 0, FILTER))
+    received(standin)
+    wanted = [ipv4("100.80.0.10"), ipv4("10.20.0.1"), ipv4("10.20.0.2")]
+    for packet in [wanted[0], ipv4("192.168.1.7"), *wanted[1:]]:
+        kernel.send(packet)
+    pump()
+    records = b"".join(struct.pack("!IIH", INTERFACE, 0, len(p)) + p for p in wanted)
+    assert received(standin) == MAGIC + bytes([6]) + records
+    assert received(standin) is None
+    assert bridge.stats["diverted"] == 3
+
+
+def test_a_batch_larger_than_one_datagram_is_split_without_losing_a_packet():
+    packets = [bytes([i]) * 1400 for i in range(100)]
+    datagrams = batch_datagrams(packets, INTERFACE)
+    assert len(datagrams) > 1
+    assert sum(count for _, count in datagrams) == 100
+    assert all(len(datagram) <= BATCH_BYTES for datagram, _ in datagrams)
+    joined = b"".join(datagram[5:] for datagram, _ in datagrams)
+    assert joined == b"".join(struct.pack("!IIH", INTERFACE, 0, 1400) + p for p in packets)
 
 
 def test_inbound_injections_on_the_tun_reach_the_kernel_and_others_do_not(rig):
