@@ -104,6 +104,9 @@ def parse(line):
     return {k: float(v) for k, v in (pair.split("=") for pair in line.split())}
 before, after, way = parse(sys.argv[1]), parse(sys.argv[2]), sys.argv[3]
 d = {k: after[k] - before.get(k, 0) for k in after}
+if way == "dropped":
+    print("%d" % d["dropped"])
+    sys.exit(0)
 if way == "outbound":
     calls, packets = d["divertRecv"] + d["relaySend"] + d["udpSend"], d["captured"]
 else:
@@ -111,19 +114,22 @@ else:
 print("%.2f" % (calls / packets) if packets else "n/a")
 PY
 }
-# measured_iperf VAR_MBS VAR_OUT VAR_IN HOST [-R]: throughput and calls per packet of one transfer.
+# measured_iperf NAME HOST [-R]: sets NAME (MB/s), NAME_out and NAME_in (platform calls per
+# outbound and inbound packet) and NAME_dropped (packets the tunnel lost) for one transfer.
 measured_iperf() {
     local before after result
     before=$(client_counters || echo "")
-    result=$(iperf "${@:4}")
+    result=$(iperf "${@:2}")
     after=$(client_counters || echo "")
     printf -v "$1" '%s' "$result"
-    if [[ -n "$before" && -n "$after" ]]; then
-        printf -v "$2" '%s' "$(calls "$before" "$after" outbound)"
-        printf -v "$3" '%s' "$(calls "$before" "$after" inbound)"
-    else
-        printf -v "$2" 'n/a'; printf -v "$3" 'n/a'
-    fi
+    local way mode; for way in out in dropped; do
+        case $way in out) mode=outbound ;; in) mode=inbound ;; *) mode=dropped ;; esac
+        if [[ -n "$before" && -n "$after" ]]; then
+            printf -v "${1}_$way" '%s' "$(calls "$before" "$after" "$mode")"
+        else
+            printf -v "${1}_$way" 'n/a'
+        fi
+    done
 }
 ratio() { "$E2E_PYTHON" -c "a,b=float('$1'),float('$2'); print('%.4f' % (a/b) if b else 'n/a')"; }
 
@@ -138,8 +144,8 @@ rtt_tunnel=$(rtt "$HOST_DIRECT")
 rtt_tunnel_mapped=$(rtt "$HOST_REMAPPED")
 rtt_direct=$(rtt "$DIRECT_SITE")
 cpu_mark
-measured_iperf up_tunnel up_tunnel_out up_tunnel_in "$HOST_DIRECT"
-measured_iperf down_tunnel down_tunnel_out down_tunnel_in "$HOST_DIRECT" -R
+measured_iperf up_tunnel "$HOST_DIRECT"
+measured_iperf down_tunnel "$HOST_DIRECT" -R
 cpu_add
 up_direct=$(iperf "$DIRECT_SITE")
 down_direct=$(iperf "$DIRECT_SITE" -R)
@@ -163,8 +169,8 @@ for pid in $(ip netns pids "$NS_ENG"); do
 done
 sleep 2
 rtt_secure=$(rtt "$HOST_DIRECT")
-measured_iperf up_secure up_secure_out up_secure_in "$HOST_DIRECT"
-measured_iperf down_secure down_secure_out down_secure_in "$HOST_DIRECT" -R
+measured_iperf up_secure "$HOST_DIRECT"
+measured_iperf down_secure "$HOST_DIRECT" -R
 
 ticks=$(getconf CLK_TCK)
 echo
@@ -187,6 +193,8 @@ echo "outbound: capture and send per packet captured, inbound: receive and injec
 printf '%-44s %12s %12s %12s %12s\n' "transfer" "ws out" "ws in" "wss out" "wss in"
 printf '%-44s %12s %12s %12s %12s\n' "TCP engineer -> site" "$up_tunnel_out" "$up_tunnel_in" "$up_secure_out" "$up_secure_in"
 printf '%-44s %12s %12s %12s %12s\n' "TCP site -> engineer" "$down_tunnel_out" "$down_tunnel_in" "$down_secure_out" "$down_secure_in"
+printf '%-44s %12s %12s %12s %12s\n' "packets lost by the tunnel (up, down)" "$up_tunnel_dropped" "$down_tunnel_dropped" \
+    "$up_secure_dropped" "$down_secure_dropped"
 echo
 megabytes=$("$E2E_PYTHON" -c "print(($up_tunnel + $down_tunnel) * $SECONDS_PER_RUN)")
 echo "CPU spent during the two ws:// tunnel transfers ($((2 * SECONDS_PER_RUN)) s of wall time, $megabytes MB):"
