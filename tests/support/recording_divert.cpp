@@ -8,14 +8,19 @@ namespace {
 
 HANDLE RecordingOpen(const char*, WINDIVERT_LAYER, INT16, UINT64) { return INVALID_HANDLE_VALUE; }
 
+// Under the recorder's mutex: what every receive call records about itself.
+void NoteReceive(DivertRecorder& recorder, HANDLE handle, UINT packetLength) {
+    ++recorder.receiveCalls;
+    recorder.lastReceiveBufferLength = packetLength;
+    recorder.lastReceiveHandle = handle;
+}
+
 BOOL RecordingRecv(HANDLE handle, VOID* packet, UINT packetLength, UINT* receivedLength, WINDIVERT_ADDRESS* address) {
     DivertRecorder& recorder = Recorder();
     std::function<void()> scriptEnd;
     {
         std::lock_guard lock(recorder.mutex);
-        ++recorder.receiveCalls;
-        recorder.lastReceiveBufferLength = packetLength;
-        recorder.lastReceiveHandle = handle;
+        NoteReceive(recorder, handle, packetLength);
         if (!recorder.script.empty()) {
             ScriptedReceive next = std::move(recorder.script.front());
             recorder.script.pop_front();
@@ -44,9 +49,7 @@ BOOL RecordingRecvEx(HANDLE handle, VOID* packet, UINT packetLength, UINT* recei
     std::function<void()> scriptEnd;
     {
         std::lock_guard lock(recorder.mutex);
-        ++recorder.receiveCalls;
-        recorder.lastReceiveBufferLength = packetLength;
-        recorder.lastReceiveHandle = handle;
+        NoteReceive(recorder, handle, packetLength);
         const std::size_t room = *addressesLength / sizeof(WINDIVERT_ADDRESS);
         UINT written = 0;
         std::size_t count = 0;

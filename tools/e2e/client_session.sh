@@ -24,29 +24,24 @@ client_connect() {
     wait_line "$E2E_LOG/session.out" '^(online|connect Error|resolve Error)' 90 | grep -q '^online'
 }
 
-# The engine's own flags: running and relay connected.
-client_online() {
-    local lines; lines=$(grep -c '^status' "$E2E_LOG/session.out")
-    echo status >&7 || return 1
+# session_ask COMMAND: sends a command and prints the session program's answer to it (its line
+# that starts with the command's word), waiting at most 10 s for it.
+session_ask() {
+    local lines; lines=$(grep -c "^$1" "$E2E_LOG/session.out")
+    echo "$1" >&7 || return 1
     local deadline=$((SECONDS + 10))
-    while (( $(grep -c '^status' "$E2E_LOG/session.out") <= lines )); do
+    while (( $(grep -c "^$1" "$E2E_LOG/session.out") <= lines )); do
         (( SECONDS < deadline )) || return 1
         sleep 0.1
     done
-    grep '^status' "$E2E_LOG/session.out" | tail -n 1 | grep -q 'running=1 relay=1'
+    grep "^$1" "$E2E_LOG/session.out" | tail -n 1
 }
 
+# The engine's own flags: running and relay connected.
+client_online() { session_ask status | grep -q 'running=1 relay=1'; }
+
 # The engine's counters as one line of key=value pairs.
-client_counters() {
-    local lines; lines=$(grep -c '^counters' "$E2E_LOG/session.out")
-    echo counters >&7 || return 1
-    local deadline=$((SECONDS + 10))
-    while (( $(grep -c '^counters' "$E2E_LOG/session.out") <= lines )); do
-        (( SECONDS < deadline )) || return 1
-        sleep 0.1
-    done
-    grep '^counters' "$E2E_LOG/session.out" | tail -n 1 | cut -d' ' -f2-
-}
+client_counters() { local line; line=$(session_ask counters) || return 1; echo "${line#counters }"; }
 
 client_disconnect() {
     echo disconnect >&7 || return 1
